@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "store/ReplaceFile.h"
 #include "support/process.h"
@@ -27,13 +26,35 @@ std::vector<std::string> lines(const std::string& text) {
   return result;
 }
 
-const std::regex kTimeStamp("(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-                            "[ 123][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}");
+// "Wed Dec  9 18:48:18 2026": English names, blank-padded day, no line feed.
+bool isTimeStamp(const std::string& text) {
+  const std::string days = "SunMonTueWedThuFriSat";
+  const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  auto listed = [](const std::string& list, const std::string& word) {
+    for (size_t i = 0; i < list.size(); i += 3)
+      if (list.compare(i, 3, word) == 0) return true;
+    return false;
+  };
+  auto digits = [&](size_t from, size_t count) {
+    for (size_t i = from; i < from + count; ++i)
+      if (!isdigit(static_cast<unsigned char>(text[i]))) return false;
+    return true;
+  };
+  return text.size() == 24 && listed(days, text.substr(0, 3)) && text[3] == ' ' && listed(months, text.substr(4, 3)) &&
+         text[7] == ' ' && (text[8] == ' ' || digits(8, 1)) && text[8] != '0' && digits(9, 1) && text[10] == ' ' &&
+         digits(11, 2) && text[13] == ':' && digits(14, 2) && text[16] == ':' && digits(17, 2) && text[19] == ' ' &&
+         digits(20, 4);
+}
+
+// "KEY=" followed by a time stamp.
+bool isStampLine(const std::string& line, const std::string& key) {
+  return line.compare(0, key.size() + 1, key + "=") == 0 && isTimeStamp(line.substr(key.size() + 1));
+}
 
 TEST(KeyValueStore, TimeStampHasTheFixedCtimeLayout) {
   const std::string stamp = KeyValueStore::TimeStamp();
   EXPECT_EQ(stamp.size(), 24u);
-  EXPECT_TRUE(std::regex_match(stamp, kTimeStamp)) << stamp;
+  EXPECT_TRUE(isTimeStamp(stamp)) << stamp;
 }
 
 TEST(KeyValueStore, LoadingAMissingFileCreatesItWithBothTimeStamps) {
@@ -45,10 +66,9 @@ TEST(KeyValueStore, LoadingAMissingFileCreatesItWithBothTimeStamps) {
 
   const auto written = lines(wftest::readFile(path));
   ASSERT_EQ(written.size(), 2u);
-  ASSERT_TRUE(std::regex_match(written[0], std::regex("CREATED_TIME=(.{24})")));
-  ASSERT_TRUE(std::regex_match(written[1], std::regex("UPDATED_TIME=(.{24})")));
+  ASSERT_TRUE(isStampLine(written[0], "CREATED_TIME")) << written[0];
+  ASSERT_TRUE(isStampLine(written[1], "UPDATED_TIME")) << written[1];
   EXPECT_EQ(written[0].substr(13), written[1].substr(13));
-  EXPECT_TRUE(std::regex_match(written[0].substr(13), kTimeStamp));
   EXPECT_EQ(store.GetString("CREATED_TIME", nullptr), written[0].substr(13));
 }
 
@@ -187,7 +207,7 @@ TEST(KeyValueStore, SaveWritesEntriesInByteOrderAndRefreshesUpdatedTimeOnlyWhenC
   const auto written = lines(wftest::readFile(path));
   ASSERT_EQ(written.size(), 3u);
   EXPECT_EQ(written[0], "A=changed");
-  EXPECT_TRUE(std::regex_match(written[1], std::regex("UPDATED_TIME=.{24}"))) << written[1];
+  EXPECT_TRUE(isStampLine(written[1], "UPDATED_TIME")) << written[1];
   EXPECT_EQ(written[2], "b=lower");
 }
 
