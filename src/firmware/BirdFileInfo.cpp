@@ -22,6 +22,13 @@ unsigned int _to_unsigned(const char* field, size_t length, int base) {
   return value > UINT_MAX ? 0 : static_cast<unsigned int>(value);
 }
 
+// The model field up to its first zero byte, trailing blanks removed.
+std::string _model_name(const char* field) {
+  std::string model(field);
+  while (!model.empty() && model.back() == ' ') model.pop_back();
+  return model;
+}
+
 }  // namespace
 
 bool BirdFile::_info_field(unsigned index, char (&field)[INFO_FIELD_SIZE + 1]) const {
@@ -57,16 +64,13 @@ std::string BirdFile::GetVersion() const {
 
 std::string BirdFile::GetModel() const {
   char field[INFO_FIELD_SIZE + 1];
-  if (!_info_field(kModelField, field)) return std::string();
-  std::string model(field);  // ends at the first zero byte
-  while (!model.empty() && model.back() == ' ') model.pop_back();
-  return model;
+  return _info_field(kModelField, field) ? _model_name(field) : std::string();
 }
 
 bool BirdFile::ValidateModel(const char* model) const {
   char field[INFO_FIELD_SIZE + 1];
   if (model == nullptr || !_info_field(kModelField, field)) return false;
-  const std::string name = GetModel();
+  const std::string name = _model_name(field);
   // A name longer than the 16-character field can never match.
   const size_t length = strlen(model);
   if (length > name.size() || name.compare(0, length, model) != 0) return false;
