@@ -53,7 +53,7 @@ void ModuleLink::tick(uint64_t now) {
   unsigned interval = module().config().heartbeat.intervalMs;
   if (interval > 0 && now >= nextHeartbeatMs_) {
     const std::vector<uint8_t>& values = module().config().heartbeat.values;
-    heartbeat(values[nextHeartbeatValue_++ % values.size()]);
+    if (heartbeat(values[nextHeartbeatValue_ % values.size()])) ++nextHeartbeatValue_;
     // A late loop does not make up for lost time with a burst.
     nextHeartbeatMs_ = std::max(nextHeartbeatMs_ + interval, now + 1);
   }
@@ -65,14 +65,14 @@ void ModuleLink::tick(uint64_t now) {
 }
 
 bool ModuleLink::sendHeartbeat(std::optional<uint8_t> value) {
+  if (value) return heartbeat(*value);
   const std::vector<uint8_t>& values = module().config().heartbeat.values;
-  if (!value) value = values[nextHeartbeatValue_++ % values.size()];
-  size_t before = stats_.heartbeatsSent.size();
-  heartbeat(*value);
-  return stats_.heartbeatsSent.size() > before;
+  if (!heartbeat(values[nextHeartbeatValue_ % values.size()])) return false;
+  ++nextHeartbeatValue_;
+  return true;
 }
 
-void ModuleLink::heartbeat(uint8_t value) {
+bool ModuleLink::heartbeat(uint8_t value) {
   Packet packet{module().address(), {kCmdHeartbeat, value}};
   bool sent = false;
   for (const std::unique_ptr<Transport>& transport : transports_) {
@@ -84,6 +84,7 @@ void ModuleLink::heartbeat(uint8_t value) {
     sent = true;
   }
   if (sent) stats_.heartbeatsSent.push_back(value);
+  return sent;
 }
 
 bool ModuleLink::inject(const std::vector<uint8_t>& bytes) {

@@ -66,7 +66,7 @@ class ModuleLink : public LinkSide {
   void reply(Transport& transport, Connection& connection, const Packet& packet);
   void send(Transport& transport, Connection& connection, const std::vector<uint8_t>& bytes, uint64_t due);
   SimModule* moduleAt(uint8_t address);
-  void heartbeat(uint8_t value);
+  bool heartbeat(uint8_t value);  // false when no host listens
 
   PacketLog& log_;
   std::vector<std::unique_ptr<SimModule>> modules_;  // the link's own module first, then its sub-modules
