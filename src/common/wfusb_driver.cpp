@@ -397,6 +397,13 @@ aErr wfusb_open_wrenfield_kernel_device(wfusb_driver* driver, const char* serial
     driver->state.store(WFUSB_STATE_CLOSED);
     return error == EBUSY ? aErrBusy : aErrIO;
   }
+  if (fd == 0) {
+    // 0 marks a closed node: move off it when standard input was closed.
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+    close(fd);
+    if (moved < 0) return aErrIO;
+    fd = moved;
+  }
   driver->descriptor = fd;
   driver->state.store(WFUSB_STATE_OPEN);
   return aErrNone;

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/wfusb_driver.h"
@@ -36,6 +38,7 @@ struct FakeBus {
   std::vector<uint8_t> halted;  // endpoints whose halt was cleared
   int clearHaltResult = WFUSB_SUCCESS;
   std::vector<unsigned> timeouts;
+  std::mutex lock;  // the reading and the writing thread share the bus
 };
 
 FakeBus* gBus = nullptr;
@@ -86,6 +89,7 @@ const wfusb_backend kFakeBackend = {
       return static_cast<int>(WFUSB_SUCCESS);
     },
     [](wfusb_handle*, uint8_t endpoint, unsigned char* data, int length, int* transferred, unsigned timeout) {
+      std::lock_guard<std::mutex> guard(gBus->lock);
       gBus->timeouts.push_back(timeout);
       bool in = (endpoint & 0x80) != 0;
       std::deque<Transfer>& answers = in ? gBus->inAnswers : gBus->outAnswers;
@@ -109,6 +113,7 @@ const wfusb_backend kFakeBackend = {
       return answer.result;
     },
     [](wfusb_handle*, uint8_t endpoint) {
+      std::lock_guard<std::mutex> guard(gBus->lock);
       gBus->halted.push_back(endpoint);
       return gBus->clearHaltResult;
     },
@@ -392,6 +397,30 @@ TEST_F(UsbDriverTest, TheFifthConsecutiveIOErrorFailsTheDeviceForGood) {
     ASSERT_EQ(wfusb_write_to_device(driver, data, 1), aErrIO);
   }
   EXPECT_EQ(bus.timeouts.size(), transfers);
+}
+
+TEST_F(UsbDriverTest, ReaderAndWriterThreadsShareTheErrorCountAndState) {
+  openModule();
+  // Every transfer fails, from both sides at once: together they fail the
+  // device, and neither side is left working on a failed one.
+  bus.clearHaltResult = WFUSB_ERROR_NO_DEVICE;  // a stalled OUT endpoint is an I/O error
+  for (int i = 0; i < 50; ++i) {
+    bus.inAnswers.push_back({WFUSB_ERROR_IO, 0});
+    bus.outAnswers.push_back({WFUSB_ERROR_PIPE, 0});
+  }
+  std::thread reader([this] {
+    uint8_t byte = 0;
+    for (int i = 0; i < 50; ++i) wfusb_get_from_device(driver, &byte);
+  });
+  std::thread writer([this] {
+    uint8_t data[4] = {1, 2, 3, 4};
+    for (int i = 0; i < 50; ++i) wfusb_write_to_device(driver, data, sizeof data);
+  });
+  reader.join();
+  writer.join();
+  EXPECT_EQ(wfusb_get_state(driver), WFUSB_STATE_FAILED);
+  uint8_t byte = 0;
+  EXPECT_EQ(wfusb_get_from_device(driver, &byte), aErrIO);
 }
 
 TEST_F(UsbDriverTest, StateAndModeChecks) {
