@@ -101,7 +101,7 @@ const wfusb_backend kFakeBackend = {
       if (in) {
         int n = std::min<int>({length, static_cast<int>(gBus->inData.size()),
                                answer.moved < 0 ? length : answer.moved});
-        memcpy(data, gBus->inData.data(), static_cast<size_t>(n));
+        if (n > 0) memcpy(data, gBus->inData.data(), static_cast<size_t>(n));
         gBus->inData.erase(gBus->inData.begin(), gBus->inData.begin() + n);
         *transferred = n;
       } else {
