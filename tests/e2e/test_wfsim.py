@@ -215,6 +215,14 @@ class LinkSide(wfharness.Scenario):
         self.assertEqual(sim.stats()["unhandled"], "2")
         sim.logged(r"note no module at address 0x0A")
 
+    def test_each_tcp_transport_answers_on_its_own_connection(self):
+        sim = Sim(self, {"modules": [module(transports=[{"type": "tcp"}, {"type": "tcp"}])]})
+        first, second = sim.connect(0), sim.connect(1)
+        second.send([0x06, 0x01, 0x7E])
+        first.send(ADDRESS_QUERY)
+        self.assertEqual(first.receive(2), [0x06, 0x00])
+        self.assertEqual(second.receive(3), [0x06, 0x01, 0x7E])
+
     def test_bytes_outside_packets_are_dropped_and_the_stream_recovers(self):
         sim = Sim(self, {"modules": [module()]})
         host = sim.connect()
@@ -249,6 +257,7 @@ class LinkSide(wfharness.Scenario):
     def test_heartbeat_on_command(self):
         sim = Sim(self, {"modules": [module()]})
         sim.failing_command("heartbeat")  # nobody connected yet
+        sim.failing_command("disconnect")
         host = sim.connect()
         host.send(ADDRESS_QUERY)
         self.assertEqual(host.receive(2), [0x06, 0x00])

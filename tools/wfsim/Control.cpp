@@ -110,8 +110,7 @@ std::vector<std::string> Control::execute(const std::string& line) {
     return {"ok"};
   }
   if (command == "disconnect") {
-    link.disconnect();
-    return {"ok"};
+    return link.disconnect() ? Lines{"ok"} : _error("no host connected");
   }
   if (command == "heartbeat") {
     std::optional<uint8_t> value;

@@ -3,7 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
