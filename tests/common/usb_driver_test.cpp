@@ -463,3 +463,20 @@ TEST_F(UsbDriverTest, DestroyReleasesAStillOpenDevice) {
 }
 
 }  // namespace
+
+namespace {
+
+// The real bus through libusb: no module of the family is attached to a test
+// machine, so a serial number is not found, whatever libusb finds or lacks.
+TEST(UsbDriverRealBus, AnAbsentModuleIsNotFound) {
+  ASSERT_EQ(wfusb_backend_current(), &wfusb_libusb_backend);
+  wfusb_driver* driver = wfusb_create_usb(WFUSB_MODE_USBLIB);
+  ASSERT_NE(driver, nullptr);
+  EXPECT_EQ(wfusb_open_wrenfield_device(driver, "40F5849A"), aErrNotFound);
+  EXPECT_EQ(wfusb_destroy(&driver), aErrNone);
+  // The shared context can be given up and made again.
+  Wrenfield_libusb_exit();
+  EXPECT_EQ(Wrenfield_libusb_context(), Wrenfield_libusb_init());
+}
+
+}  // namespace
