@@ -143,9 +143,10 @@ class SocketHost:
 
 
 class TerminalHost:
-    def __init__(self, path):
+    def __init__(self, path, raw=True):
         self.fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
-        tty.setraw(self.fd, termios.TCSANOW)
+        if raw:
+            tty.setraw(self.fd, termios.TCSANOW)
 
     def close(self):
         os.close(self.fd)
@@ -340,8 +341,10 @@ class Terminals(wfharness.Scenario):
         self.assertEqual((serial_kind, node_kind), ("pty", "pty"))
         self.assertEqual(os.path.realpath(node), os.path.realpath(node_path))
 
-        for path in (serial_path, node):
-            host = TerminalHost(path)
+        # The USB driver opens the node as it is, setting nothing: the line
+        # must already be raw.
+        for path, raw in ((serial_path, True), (node, False)):
+            host = TerminalHost(path, raw)
             self.addCleanup(host.close)
             host.send(ADDRESS_QUERY * 2)
             received = host.receive(4)
@@ -350,6 +353,13 @@ class Terminals(wfharness.Scenario):
                 self.assertEqual(received[:3], [0x06, 0x02, 0x00])
                 received = received[4:] + host.receive(4)
             self.assertEqual(received[:4], [0x06, 0x00, 0x06, 0x00])
+            # Bytes a terminal would act on travel unchanged.
+            control = [0x06, 0x07, 0x7E, 0x0D, 0x0A, 0x03, 0x11, 0x13, 0x04]
+            host.send(control)
+            received = host.receive(len(control))
+            while received[:2] == [0x06, 0x02]:
+                received = received[4:] + host.receive(4)
+            self.assertEqual(received, control)
             sim.logged(r"%s (serial|usb-node) note host opened the line" % SERIAL)
 
         # A hang-up takes the node away; the link follows the fresh terminal.
