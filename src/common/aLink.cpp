@@ -1,5 +1,6 @@
 #include "common/aLink.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -181,7 +182,9 @@ LinkPtr _initialised(aLinkRef id) {
 }
 
 aErr _queue(aLinkHandle* link, uint8_t address, std::initializer_list<uint8_t> data) {
-  PacketPtr packet(aPacket_CreateWithData(address, static_cast<uint8_t>(data.size()), data.begin()));
+  uint8_t bytes[aPACKET_MAXDATA] = {};  // never null, also for an empty packet
+  std::copy(data.begin(), data.end(), bytes);
+  PacketPtr packet(aPacket_CreateWithData(address, static_cast<uint8_t>(data.size()), bytes));
   if (packet == nullptr) return aErrMemory;
   return aPacketFifo_Put(link->outFifo, packet.get());
 }
@@ -381,7 +384,7 @@ aErr _stop(aLinkHandle* link) {
   link->status = LINK_STOPPING;
   aErr result = aErrNone;
   if (link->inThread != nullptr && link->outThread != nullptr) {
-    result = _queue(link, cmdFORCEROUTE, {0x01, 0x00});
+    result = _queue(link, cmdFORCEROUTE, {0x00});
     const aErr joined = _joinThreads(link);
     if (joined != aErrNone) result = joined;
   }
@@ -632,7 +635,7 @@ aErr aLink_ForceRoute(aLinkRef id, uint8_t value) {
   LinkPtr link = sGetLink(id);
   if (link == nullptr) return aErrNotFound;
   if (link->tag != kLinkTag) return aErrParam;
-  return _queue(link.get(), cmdFORCEROUTE, {0x01, value});
+  return _queue(link.get(), cmdFORCEROUTE, {value});
 }
 
 aErr aLink_PutPacket(aLinkRef id, const aPacket* packet) {
