@@ -384,6 +384,10 @@ aErr _stop(aLinkHandle* link) {
   link->status = LINK_STOPPING;
   aErr result = aErrNone;
   if (link->inThread != nullptr && link->outThread != nullptr) {
+    // The route-off packet is queued after the running flag clears, so that it
+    // also wakes an output thread waiting for work; it goes out either way,
+    // as the last packet, before that thread ends.
+    link->running = false;
     result = _queue(link, cmdFORCEROUTE, {0x00});
     const aErr joined = _joinThreads(link);
     if (joined != aErrNone) result = joined;
