@@ -1,5 +1,6 @@
 #include "common/packetfifo.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -7,11 +8,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace {
 
 using PacketPtr = std::unique_ptr<aPacket, aPacketDeleter>;
 using Clock = std::chrono::steady_clock;
+constexpr auto kSpinTime = std::chrono::microseconds(200);
 
 // One queued packet and its sequence id within its FIFO.
 class SerialPacket {
@@ -68,6 +71,16 @@ bool _matches(aPacketFilter filter, const aPacket* packet, const void* reference
 }
 
 Clock::time_point _deadline(unsigned long timeoutMs) { return Clock::now() + std::chrono::milliseconds(timeoutMs); }
+
+// A packet usually follows within microseconds when a conversation is under
+// way (a reply to a request, the next packet of a burst). Checking for it a
+// short while, yielding the processor meanwhile, spares the waiter the far
+// longer sleep-and-wake of the condition variable. `arrived` reads atomics only.
+template <typename Arrived>
+void _briefly(const Arrived& arrived, Clock::time_point deadline) {
+  const auto until = std::min(deadline, Clock::now() + kSpinTime);
+  while (!arrived() && Clock::now() < until) std::this_thread::yield();
+}
 
 }  // namespace
 
@@ -138,6 +151,7 @@ aPacket* aPacketFifo_Await(aPacketFifoId fifo, unsigned long timeoutMs) {
   if (self == nullptr) return nullptr;
   try {
     const auto deadline = _deadline(timeoutMs);
+    _briefly([&] { return self->windowStart != self->nextId || !self->open; }, deadline);
     std::unique_lock<std::mutex> guard(self->lock);
     self->changed.wait_until(guard, deadline, [&] { return !self->queue.empty() || !self->open; });
     if (self->queue.empty()) return nullptr;
@@ -179,6 +193,12 @@ aPacket* aPacketFifo_AwaitFirst(aPacketFifoId fifo, aPacketFilter filter, const 
       return self->queue.end();
     };
     auto found = scan();
+    if (found == self->queue.end() && self->open) {
+      guard.unlock();
+      _briefly([&] { return self->nextId - 1 > lastExamined || !self->open; }, deadline);
+      guard.lock();
+      found = scan();
+    }
     while (found == self->queue.end() && self->open) {
       if (self->changed.wait_until(guard, deadline) == std::cv_status::timeout) {
         found = scan();
