@@ -20,6 +20,15 @@ void _check(CURLcode code) {
   if (code != CURLE_OK) throw std::runtime_error(curl_easy_strerror(code));
 }
 
+// libcurl's progress callback: makes room in the response for the announced
+// length, and ends a transfer that announces more than the limit.
+int _rcv_progress(void* response, curl_off_t downloadTotal, curl_off_t, curl_off_t, curl_off_t) {
+  if (downloadTotal <= 0) return 0;  // not announced (yet)
+  if (static_cast<unsigned long long>(downloadTotal) > HTTPRequest::kMaxResponseBytes) return 1;
+  static_cast<HTTPResponse*>(response)->expect(static_cast<size_t>(downloadTotal));
+  return 0;
+}
+
 }  // namespace
 
 size_t _rcv_data(void* bytes, size_t size, size_t count, void* response) {
@@ -70,6 +79,12 @@ HTTPResponse HTTPRequest::GET(const char* url, std::map<std::string, std::string
   _check(curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kStallTimeoutSeconds));
   // The download runs on a worker thread; libcurl must not use signals there.
   _check(curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L));
+  // A bird file arrives as one answer of several megabytes: room for it is
+  // made once its length is announced, and it is read in large pieces.
+  _check(curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &_rcv_progress));
+  _check(curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &response));
+  _check(curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L));
+  _check(curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferBytes));
 
   Log::log(DEBUG_ServerComm, "GET(%s)\n", full.c_str());
   _check(curl_easy_perform(handle));

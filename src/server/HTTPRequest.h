@@ -17,6 +17,8 @@ class HTTPRequest {
   static constexpr long kConnectTimeoutSeconds = 15;
   // A transfer that moves no byte for this long has stalled and is aborted.
   static constexpr long kStallTimeoutSeconds = 60;
+  // libcurl's receive buffer.
+  static constexpr long kReceiveBufferBytes = 256 * 1024;
 
   // The URL followed by "?" and "name=value&" for every parameter, in the
   // byte order of the names; values go in as they are (no escaping).

@@ -2,6 +2,7 @@
 // and the body as it arrived.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 class HTTPResponse {
@@ -15,6 +16,11 @@ class HTTPResponse {
   const std::string& body() const { return response; }
   // Appends `count` bytes to the body, in arrival order.
   void process(const char* bytes, unsigned long count);
+  // Makes room for a body of `total` bytes, announced before it arrives, so
+  // that a large answer is not copied again at every growth step.
+  void expect(size_t total);
+  // Moves the body out (the response keeps an empty one).
+  std::string take_response();
 
  private:
   std::string request;

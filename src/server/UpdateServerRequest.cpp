@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <exception>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <tuple>
 
@@ -15,19 +16,21 @@
 namespace {
 
 using Params = std::map<std::string, std::string>;
-using Lines = std::vector<std::string>;
+using Lines = std::vector<std::string_view>;
 
 // The answer's lines split at line feeds; runs of line feeds count as one.
 constexpr const char* delimiters = "\n";
 
 // Splits at any of the `separators`; runs of separators count as one, so no
-// piece is empty.
-std::vector<std::string> _split(std::string_view text, std::string_view separators) {
-  std::vector<std::string> pieces;
+// piece is empty. The pieces point into `text`.
+std::vector<std::string_view> _split(std::string_view text, std::string_view separators) {
+  std::vector<std::string_view> pieces;
   size_t start = text.find_first_not_of(separators);
   while (start != std::string_view::npos) {
-    const size_t end = text.find_first_of(separators, start);
-    pieces.emplace_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    // One separator is looked for with find, which scans a line of megabytes
+    // at memory speed; find_first_of tests every character against the set.
+    const size_t end = separators.size() == 1 ? text.find(separators[0], start) : text.find_first_of(separators, start);
+    pieces.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
     start = end == std::string_view::npos ? end : text.find_first_not_of(separators, end);
   }
   return pieces;
@@ -39,11 +42,22 @@ std::string _serial_text(unsigned int serial) {
   return text;
 }
 
+// One answer: its body and its lines, which point into the body. Not copied
+// or moved, so the lines stay valid; GetBuild takes the body over at the end.
+struct Answer {
+  std::string body;
+  Lines lines;
+  Answer() = default;
+  Answer(const Answer&) = delete;
+  Answer& operator=(const Answer&) = delete;
+  std::string line(size_t i) const { return i < lines.size() ? std::string(lines[i]) : std::string(); }
+};
+
 // The common part of every question: the GET, the status and the "ok" line.
-// The lines of the answer, or nothing when the question failed.
-std::optional<Lines> _ask(const char* name, const char* url, Params& params) {
+// False when the question failed; otherwise `answer` holds the lines.
+bool _ask(const char* name, const char* url, Params& params, Answer& answer) {
   try {
-    const HTTPResponse response = HTTPRequest::GET(url != nullptr ? url : UpdateServerRequest::default_url, params);
+    HTTPResponse response = HTTPRequest::GET(url != nullptr ? url : UpdateServerRequest::default_url, params);
     if (response.get_status() != 200) {
       if (std::string_view(name) == "ping")
         Log::log(DEBUG_ServerComm, "PING ==> [%d] [%s]\n", static_cast<int>(response.get_status()),
@@ -51,17 +65,18 @@ std::optional<Lines> _ask(const char* name, const char* url, Params& params) {
       else
         Log::log(DEBUG_ServerComm, "%s ==> [%d] [%s]\n", name, static_cast<int>(response.get_status()),
                  response.get_response());
-      return std::nullopt;
+      return false;
     }
-    Lines lines = _split(response.body(), delimiters);
-    if (lines.empty() || lines.front().compare(0, 2, "ok") != 0) {
+    answer.body = response.take_response();
+    answer.lines = _split(answer.body, delimiters);
+    if (answer.lines.empty() || !answer.lines.front().starts_with("ok")) {
       Log::log(DEBUG_ServerComm, "ServerCommClass: %s failed [%s]\n", name, response.get_request());
-      return std::nullopt;
+      return false;
     }
-    return lines;
+    return true;
   } catch (const std::exception& e) {
     Log::log(DEBUG_ServerComm, "%s ==> [%s]\n", name, e.what());
-    return std::nullopt;
+    return false;
   }
 }
 
@@ -83,19 +98,17 @@ std::optional<std::tuple<uint8_t, uint8_t, uint8_t>> _version_triple(const std::
 
 bool UpdateServerRequest::ping(const char* url) {
   Params params{{"op", "hi"}, {"rv", "2"}};
-  return _ask("ping", url, params).has_value();
+  Answer answer;
+  return _ask("ping", url, params, answer);
 }
 
 bool UpdateServerRequest::QueryBuild(unsigned int serial, std::string& build, std::string& firmware,
                                      const char* url) {
   Params params{{"op", "qu"}, {"sn", _serial_text(serial)}};
-  const std::optional<Lines> lines = _ask("QueryBuild", url, params);
-  if (!lines) return false;
-  if (lines->size() > 1) build = (*lines)[1];
-  if (lines->size() > 2) {
-    const std::string& line = (*lines)[2];
-    firmware = line.substr(0, line.find_first_of("\r\n"));
-  }
+  Answer answer;
+  if (!_ask("QueryBuild", url, params, answer)) return false;
+  if (answer.lines.size() > 1) build = answer.lines[1];
+  if (answer.lines.size() > 2) firmware = answer.lines[2].substr(0, answer.lines[2].find_first_of("\r\n"));
   return true;
 }
 
@@ -106,10 +119,17 @@ bool UpdateServerRequest::GetBuild(unsigned int serial, const char* firmware, co
                 {"no_cal", noCal ? "true" : "false"},
                 {"op", "bird"},
                 {"sn", _serial_text(serial)}};
-  std::optional<Lines> lines = _ask("GetBuild", url, params);
-  if (!lines) return false;
+  Answer answer;
+  if (!_ask("GetBuild", url, params, answer)) return false;
   bird.clear();
-  if (lines->size() > 1) bird = std::move((*lines)[1]);
+  if (answer.lines.size() < 2) return true;
+  // The image is most of the body: the body becomes the line in place
+  // rather than being copied once more.
+  const size_t start = static_cast<size_t>(answer.lines[1].data() - answer.body.data());
+  const size_t length = answer.lines[1].size();
+  bird = std::move(answer.body);
+  bird.resize(start + length);
+  bird.erase(0, start);
   return true;
 }
 
@@ -117,16 +137,16 @@ bool UpdateServerRequest::GetBuildList(unsigned int serial, std::map<std::string
                                        const char* url) {
   builds.clear();
   Params params{{"op", "builds"}, {"sn", _serial_text(serial)}};
-  const std::optional<Lines> lines = _ask("GetBuildList", url, params);
-  if (!lines) return false;
-  for (size_t i = 1; i < lines->size(); ++i) {
-    const std::string& line = (*lines)[i];
+  Answer answer;
+  if (!_ask("GetBuildList", url, params, answer)) return false;
+  for (size_t i = 1; i < answer.lines.size(); ++i) {
+    const std::string line = answer.line(i);
     if (line.size() < 3) continue;
     Log::log(DEBUG_ServerComm, "%s processing entry: [%s]\n", "GetBuildList", line.c_str());
-    const std::vector<std::string> pieces = _split(line, ";\r\n");
+    const Lines pieces = _split(line, ";\r\n");
     if (pieces.empty()) continue;
-    const std::string& build = pieces[0];
-    const std::string version = pieces.size() > 1 ? pieces[1] : std::string();
+    const std::string build(pieces[0]);
+    const std::string version(pieces.size() > 1 ? pieces[1] : std::string_view());
     if (builds.emplace(build, version).second)
       Log::log(DEBUG_ServerComm, "%s [%.10s][%.10s]\n", "GetBuildList", build.c_str(), version.c_str());
   }
@@ -140,20 +160,21 @@ bool UpdateServerRequest::GetRecoveryInfo(const unsigned int* fingerprint, unsig
   snprintf(words, sizeof words, "%08X%%20%08X%%20%08X%%20%08X", fingerprint[0], fingerprint[1], fingerprint[2],
            fingerprint[3]);
   Params params{{"brief", "true"}, {"fp", words}, {"op", "fix"}};
-  const std::optional<Lines> lines = _ask("GetRecoveryInfo", url, params);
-  if (!lines) return false;
-  const auto line = [&lines](size_t i) { return i < lines->size() ? (*lines)[i].c_str() : ""; };
-  if (lines->size() > 1) *serial = static_cast<unsigned int>(strtoul(line(1), nullptr, 16));
-  if (lines->size() > 2) *build = static_cast<unsigned int>(strtoul(line(2), nullptr, 0));
-  Log::log(DEBUG_ServerComm, "%s [%.20s][%.20s][%.20s]\n", "GetRecoveryInfo", line(0), line(1), line(2));
+  Answer answer;
+  if (!_ask("GetRecoveryInfo", url, params, answer)) return false;
+  const std::string first = answer.line(0), second = answer.line(1), third = answer.line(2);
+  if (answer.lines.size() > 1) *serial = static_cast<unsigned int>(strtoul(second.c_str(), nullptr, 16));
+  if (answer.lines.size() > 2) *build = static_cast<unsigned int>(strtoul(third.c_str(), nullptr, 0));
+  Log::log(DEBUG_ServerComm, "%s [%.20s][%.20s][%.20s]\n", "GetRecoveryInfo", first.c_str(), second.c_str(),
+           third.c_str());
   return true;
 }
 
 bool UpdateServerRequest::GetDeviceJWT(unsigned int serial, std::string& token, const char* url) {
   Params params{{"json", "false"}, {"op", "ent_jwt"}, {"sn", _serial_text(serial)}};
-  const std::optional<Lines> lines = _ask("GetDeviceJWT", url, params);
-  if (!lines || lines->size() < 2) return false;
-  const std::string& line = (*lines)[1];
+  Answer answer;
+  if (!_ask("GetDeviceJWT", url, params, answer) || answer.lines.size() < 2) return false;
+  const std::string line = answer.line(1);
   if (line.size() <= 2) return false;
   Log::log(DEBUG_ServerComm, "%s processing entry: [%s]\n", "GetDeviceJWT", line.c_str());
   const std::string_view text(line);

@@ -3,56 +3,73 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr int8_t kInvalid = -1;
-constexpr int8_t kPad = -2;
+// A table entry with these bits set is not a character of the alphabet; the
+// OR of a group's four entries shows at once whether the group is clean.
+constexpr uint32_t kInvalid = 0xFF000000u;
 
-// The inverse of the alphabet; every other byte is refused, "=" marked apart.
-constexpr std::array<int8_t, 256> _build_decoding_table() {
-  std::array<int8_t, 256> table{};
+// The inverse of the alphabet; every other byte, "=" included, is refused
+// (the padding of the last group is handled apart).
+constexpr std::array<uint32_t, 256> _build_decoding_table() {
+  std::array<uint32_t, 256> table{};
   table.fill(kInvalid);
-  for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
-  table[static_cast<unsigned char>('=')] = kPad;
+  for (uint32_t i = 0; i < 64; ++i) table[static_cast<unsigned char>(kAlphabet[i])] = i;
   return table;
 }
 
-constexpr std::array<int8_t, 256> kDecoding = _build_decoding_table();
+constexpr std::array<uint32_t, 256> kDecoding = _build_decoding_table();
+
+// Decodes `length` characters (a multiple of 4) into `out`, which may be the
+// input itself: each group's three bytes land at or before the group's own
+// place. The number of bytes, or nothing when the text is not base64.
+std::optional<size_t> _decode(const unsigned char* in, size_t length, unsigned char* out) {
+  if (length == 0) return 0;
+  const size_t padding = in[length - 1] != '=' ? 0 : in[length - 2] == '=' ? 2 : 1;
+  size_t written = 0;
+  for (size_t i = 0; i < length; i += 4) {
+    uint32_t c = kDecoding[in[i + 2]], d = kDecoding[in[i + 3]];
+    if (i + 4 == length) {  // only the last group may end in "="
+      if (padding == 2) c = 0;
+      if (padding >= 1) d = 0;
+    }
+    const uint32_t group = kDecoding[in[i]] << 18 | kDecoding[in[i + 1]] << 12 | c << 6 | d;
+    if ((kDecoding[in[i]] | kDecoding[in[i + 1]] | c | d) & kInvalid) return std::nullopt;
+    out[written] = static_cast<unsigned char>(group >> 16);
+    out[written + 1] = static_cast<unsigned char>(group >> 8);
+    out[written + 2] = static_cast<unsigned char>(group);
+    written += 3;
+  }
+  return written - padding;
+}
 
 }  // namespace
 
 char* base64_decode(const char* text, size_t length, size_t* outLength) {
   if (text == nullptr || outLength == nullptr || length % 4 != 0) return nullptr;
-  size_t padding = 0;
-  if (length > 0 && text[length - 1] == '=') ++padding;
-  if (length > 1 && text[length - 2] == '=') ++padding;
-  // "x=y=" is not padding: only the last two characters may be "=", the
-  // second-last only when the last is too.
-  if (padding == 1 && length > 1 && text[length - 1] != '=') return nullptr;
-  const size_t decoded = length / 4 * 3 - padding;
-
-  auto* out = static_cast<unsigned char*>(malloc(decoded + 1));
+  // Three bytes per group are written before the padding is taken off.
+  auto* out = static_cast<unsigned char*>(malloc(length / 4 * 3 + 1));
   if (out == nullptr) return nullptr;
-  size_t written = 0;
-  for (size_t i = 0; i < length; i += 4) {
-    uint32_t triple = 0;
-    for (size_t k = 0; k < 4; ++k) {
-      const int8_t value = kDecoding[static_cast<unsigned char>(text[i + k])];
-      const bool inPadding = i + k >= length - padding;
-      if (value == kInvalid || (value == kPad) != inPadding) {
-        free(out);
-        return nullptr;
-      }
-      triple = (triple << 6) | static_cast<uint32_t>(value == kPad ? 0 : value);
-    }
-    for (int shift = 16; shift >= 0 && written < decoded; shift -= 8)
-      out[written++] = static_cast<unsigned char>(triple >> shift);
+  const std::optional<size_t> decoded = _decode(reinterpret_cast<const unsigned char*>(text), length, out);
+  if (!decoded) {
+    free(out);
+    return nullptr;
   }
-  out[decoded] = 0;
-  *outLength = decoded;
+  out[*decoded] = 0;
+  *outLength = *decoded;
   return reinterpret_cast<char*>(out);
+}
+
+bool base64_decode_in_place(std::string& text) {
+  if (text.size() % 4 != 0) return false;
+  auto* bytes = reinterpret_cast<unsigned char*>(text.data());
+  const std::optional<size_t> decoded = _decode(bytes, text.size(), bytes);
+  if (!decoded) return false;
+  text.resize(*decoded);
+  return true;
 }
 
 char* base64_encode(const char* bytes, size_t length, size_t* outLength) {

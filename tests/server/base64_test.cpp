@@ -14,12 +14,18 @@ struct FreeDeleter {
 };
 using Buffer = std::unique_ptr<char, FreeDeleter>;
 
+// Both decoders, which must agree on every text.
 std::optional<std::string> decode(const std::string& text) {
   size_t length = 12345;
   Buffer out(base64_decode(text.data(), text.size(), &length));
+  std::string inPlace = text;
+  const bool decodedInPlace = base64_decode_in_place(inPlace);
+  EXPECT_EQ(decodedInPlace, out != nullptr) << text;
   if (!out) return std::nullopt;
   EXPECT_EQ(out.get()[length], '\0') << "decoded bytes are followed by a zero byte";
-  return std::string(out.get(), length);
+  const std::string bytes(out.get(), length);
+  EXPECT_EQ(inPlace, bytes) << text;
+  return bytes;
 }
 
 std::string encode(const std::string& bytes) {

@@ -109,9 +109,10 @@ int main(int argc, char** argv) {
   httplib::Server server;
   server.set_logger([&requestLog](const httplib::Request& req, const httplib::Response& res) { requestLog.write(req, res); });
   server.Get("/cgi/u", [&mirror](const httplib::Request& req, httplib::Response& res) {
-    const MirrorAnswer answer = mirror.Answer(req.params);
+    MirrorAnswer answer = mirror.Answer(req.params);
     res.status = answer.status;
-    res.set_content(answer.body, "text/plain");
+    res.body = std::move(answer.body);  // a bird file's answer runs to megabytes: not copied
+    res.set_header("Content-Type", "text/plain");
   });
 
   int port = options.port;
