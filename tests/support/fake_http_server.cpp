@@ -43,6 +43,11 @@ void FakeHttpServer::answer(int newStatus, std::string newBody) {
   body = std::move(newBody);
 }
 
+void FakeHttpServer::route(std::string marker, int routeStatus, std::string routeBody) {
+  std::lock_guard<std::mutex> lock(mutex);
+  routes.push_back({std::move(marker), routeStatus, std::move(routeBody)});
+}
+
 std::vector<std::string> FakeHttpServer::targets() const {
   std::lock_guard<std::mutex> lock(mutex);
   return received;
@@ -77,9 +82,18 @@ void FakeHttpServer::handle(int connection) {
   std::string reply;
   {
     std::lock_guard<std::mutex> lock(mutex);
-    received.push_back(head.substr(start, end - start));
-    reply = "HTTP/1.1 " + std::to_string(status) + " Canned\r\nContent-Type: text/plain\r\nContent-Length: " +
-            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    const std::string target = head.substr(start, end - start);
+    received.push_back(target);
+    int replyStatus = status;
+    const std::string* replyBody = &body;
+    for (const Reply& candidate : routes) {
+      if (target.find(candidate.marker) == std::string::npos) continue;
+      replyStatus = candidate.status;
+      replyBody = &candidate.body;
+      break;
+    }
+    reply = "HTTP/1.1 " + std::to_string(replyStatus) + " Canned\r\nContent-Type: text/plain\r\nContent-Length: " +
+            std::to_string(replyBody->size()) + "\r\nConnection: close\r\n\r\n" + *replyBody;
   }
   for (size_t sent = 0; sent < reply.size();) {
     const ssize_t put = send(connection, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);

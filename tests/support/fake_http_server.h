@@ -18,8 +18,12 @@ class FakeHttpServer {
   FakeHttpServer(const FakeHttpServer&) = delete;
   FakeHttpServer& operator=(const FakeHttpServer&) = delete;
 
-  // Every following request gets this status and body.
+  // Every following request gets this status and body, unless a route
+  // matches it.
   void answer(int status, std::string body);
+  // Requests whose target contains `marker` get this status and body; the
+  // first route added that matches wins.
+  void route(std::string marker, int status, std::string body);
   // The request targets (path and query, as sent) received so far.
   std::vector<std::string> targets() const;
   // "http://127.0.0.1:PORT/cgi/u"
@@ -33,6 +37,12 @@ class FakeHttpServer {
   int port = 0;
   std::atomic<bool> stopping{false};
   mutable std::mutex mutex;
+  struct Reply {
+    std::string marker;
+    int status;
+    std::string body;
+  };
+  std::vector<Reply> routes;
   int status = 200;
   std::string body = "ok\n";
   std::vector<std::string> received;
