@@ -1,6 +1,7 @@
 """Download cost of the tool: `updater -G` of a 4 MiB bird file from wfmirror
 against curl fetching the same answer from the same server, side by side."""
 
+import json
 import os
 import re
 import statistics
@@ -28,8 +29,17 @@ def main():
         os.makedirs(os.path.join(root, "devices", SERIAL))
         with open(os.path.join(root, "devices", SERIAL, "model"), "w") as f:
             f.write("HubFour\n")
-        with open(os.path.join(root, "models", "HubFour", BUILD + ".bird"), "wb") as f:
+        # A real bird file whose image does not compress: 4 MiB on the wire too.
+        with open(os.path.join(scratch, "image.bin"), "wb") as f:
             f.write(os.urandom(IMAGE_BYTES))
+        with open(os.path.join(scratch, "image.json"), "w") as f:
+            json.dump({"blocks": [
+                {"type": "info", "build": int(BUILD), "version": "2.11.2", "serial": SERIAL, "model": "HubFour"},
+                {"type": "firmware", "address": 0, "data": {"file": "image.bin"}},
+            ]}, f)
+        subprocess.run([os.path.join(BIN_DIR, "birdtool"), "pack", os.path.join(scratch, "image.json"),
+                        os.path.join(root, "models", "HubFour", BUILD + ".bird")], check=True,
+                       stdout=subprocess.DEVNULL)
         server = subprocess.Popen([os.path.join(BIN_DIR, "wfmirror"), "--root", root, "--listen", "127.0.0.1:0",
                                    "--log", os.devnull], stdout=subprocess.PIPE, text=True)
         try:

@@ -29,7 +29,8 @@ std::vector<std::string_view> _split(std::string_view text, std::string_view sep
   while (start != std::string_view::npos) {
     // One separator is looked for with find, which scans a line of megabytes
     // at memory speed; find_first_of tests every character against the set.
-    const size_t end = separators.size() == 1 ? text.find(separators[0], start) : text.find_first_of(separators, start);
+    const size_t end =
+        separators.size() == 1 ? text.find(separators[0], start) : text.find_first_of(separators, start);
     pieces.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
     start = end == std::string_view::npos ? end : text.find_first_not_of(separators, end);
   }

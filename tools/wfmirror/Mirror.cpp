@@ -4,7 +4,6 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,7 +11,6 @@
 #include <set>
 #include <vector>
 
-#include "firmware/BirdFile.h"
 #include "server/base64.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +37,8 @@ constexpr uintmax_t kMaxBirdBytes = 32u * 1024u * 1024u;
 MirrorAnswer _refuse(int status, const std::string& why) { return {status, "error: " + why + "\n"}; }
 
 bool _all_of(const std::string& text, int (*test)(int)) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [test](char c) { return test(static_cast<unsigned char>(c)) != 0; });
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [test](char c) { return test(static_cast<unsigned char>(c)) != 0; });
 }
 
 std::optional<unsigned> _decimal(const std::string& text) {
@@ -51,7 +50,8 @@ std::optional<unsigned> _decimal(const std::string& text) {
 }
 
 std::string _upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](char c) { return static_cast<char>(toupper(static_cast<unsigned char>(c))); });
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](char c) { return static_cast<char>(toupper(static_cast<unsigned char>(c))); });
   return text;
 }
 
@@ -103,18 +103,6 @@ std::optional<std::string> _read_file(const fs::path& path) {
   std::string bytes(static_cast<size_t>(size), '\0');
   if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
   return bytes;
-}
-
-// The version in a bird file's information block; empty when the file cannot
-// be read as a bird file.
-std::string _bird_version(const fs::path& path) {
-  try {
-    if (!BirdFile::VerifyFile(path.c_str())) return {};
-    BirdFile bird(path.c_str());
-    return bird.GetVersion();
-  } catch (const std::exception&) {
-    return {};
-  }
 }
 
 // One module the mirror knows: a directory under devices/.
@@ -183,10 +171,10 @@ MirrorAnswer _query_build(const Device& device) {
   return {200, "ok\n" + std::to_string(*current) + "\n" + device.Firmware() + "\n"};
 }
 
-MirrorAnswer _build_list(const Device& device) {
+MirrorAnswer _build_list(const Device& device, VersionCache& versions) {
   std::string body = "ok\n";
   for (const auto& [build, file] : device.Builds())
-    body += std::to_string(build) + ";" + _bird_version(file) + "\n";
+    body += std::to_string(build) + ";" + versions.Version(file) + "\n";
   return {200, body};
 }
 
@@ -264,7 +252,7 @@ MirrorAnswer Mirror::Answer(const Params& params) const {
   const Device device(root, _upper(given["sn"]));
   if (!device.Known()) return _refuse(404, "unknown device " + _upper(given["sn"]));
   if (what == "qu") return _query_build(device);
-  if (what == "builds") return _build_list(device);
+  if (what == "builds") return _build_list(device, versions);
   if (what == "bird") return _bird(device, given["bld"], given["fw"]);
   return _token(device);
 }

@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "VersionCache.h"
+
 struct MirrorAnswer {
   int status;
   std::string body;
@@ -20,4 +22,5 @@ class Mirror {
 
  private:
   std::string root;
+  mutable VersionCache versions;
 };

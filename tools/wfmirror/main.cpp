@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
   const Mirror mirror(options.root);
   RequestLog requestLog(logStream);
   httplib::Server server;
-  server.set_logger([&requestLog](const httplib::Request& req, const httplib::Response& res) { requestLog.write(req, res); });
+  server.set_logger(
+      [&requestLog](const httplib::Request& req, const httplib::Response& res) { requestLog.write(req, res); });
   server.Get("/cgi/u", [&mirror](const httplib::Request& req, httplib::Response& res) {
     MirrorAnswer answer = mirror.Answer(req.params);
     res.status = answer.status;
