@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/Banner.h"
+#include "app/BuildListing.h"
 #include "app/CLI_Display.h"
 #include "app/CommandLine.h"
 #include "app/Log.h"
@@ -43,6 +44,32 @@ bool _storage_directory(UpdaterDisplayInterface& display, const Parameters& para
   return true;
 }
 
+// -G: downloads the device's build into the store. On success the build
+// stored becomes the one a following -U installs.
+int _get_build(UpdaterDisplayInterface& display, Updater& updater, Parameters& params) {
+  display.message(UpdaterDisplayInterface::info, "Retrieving firmware for device with serial number %08X",
+                  params.serialNumber);
+  if (params.buildNumber.empty()) {
+    display.message(UpdaterDisplayInterface::info, "No build specified");
+    display.message(UpdaterDisplayInterface::info, "Using Latest build");
+  } else {
+    display.message(UpdaterDisplayInterface::info, "Retrieving firmware build %s", params.buildNumber.c_str());
+  }
+  const unsigned int stored =
+      updater.Download_Firmware(params.serialNumber, params.buildNumber, params.overrideChecks, false);
+  if (stored == 0) return 1;
+  params.buildNumber = std::to_string(stored);
+  return 0;
+}
+
+// -B, -L and -J need a device; without one the run ends with the usage.
+bool _device_given(UpdaterDisplayInterface& display, const Parameters& params, const char* command) {
+  if (params.serialNumber != 0) return true;
+  display.message(UpdaterDisplayInterface::error, "Error must supply a serial number for the %s command", command);
+  _display_usage(false, false);
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,16 +99,35 @@ int main(int argc, char** argv) {
 
   int result = 0;
   if (params.commands.IsSet(COMMAND_FINGERPRINT)) return _command_unavailable(display, "-N");
-  if (params.commands.IsSet(COMMAND_GET_BUILD)) return _command_unavailable(display, "-G");
+  if (params.commands.IsSet(COMMAND_GET_BUILD)) {
+    if (params.serialNumber == 0) {
+      display.message(UpdaterDisplayInterface::error, "-G must specify a specific device via -d");
+      display.message(UpdaterDisplayInterface::error, "--help for usage information");
+      return 1;
+    }
+    result = _get_build(display, updater, params);
+  }
 
   if (params.commands.IsSet(COMMAND_DISCOVER)) return _command_unavailable(display, "-D");
   if (params.commands.IsSet(COMMAND_UPDATE)) {
     updater.Set_UEIBytes_Load(params.useUEIBytes);
     return _command_unavailable(display, params.transport == RECOVER_TRANSPORT ? "-U -t RECOVER" : "-U");
   }
-  if (params.commands.IsSet(COMMAND_LIST_BUILDS)) return _command_unavailable(display, "-B");
-  if (params.commands.IsSet(COMMAND_LIST_LOCAL_BUILDS)) return _command_unavailable(display, "-L");
-  if (params.commands.IsSet(COMMAND_GET_JWT)) return _command_unavailable(display, "-J");
+  if (params.commands.IsSet(COMMAND_LIST_BUILDS)) {
+    if (!_device_given(display, params, "List Builds")) return 1;
+    _display_builds(display, updater.Get_BuildList(params.serialNumber), params.serialNumber);
+    return 0;
+  }
+  if (params.commands.IsSet(COMMAND_LIST_LOCAL_BUILDS)) {
+    if (!_device_given(display, params, "List Local Builds")) return 1;
+    _display_builds(display, updater.Get_BuildListLocal(params.serialNumber), params.serialNumber);
+    return 0;
+  }
+  if (params.commands.IsSet(COMMAND_GET_JWT)) {
+    if (!_device_given(display, params, "Get JWT")) return 1;
+    _display_jwt(display, updater.Get_JWT(params.serialNumber));
+    return 0;
+  }
 
   _release_params(&params);
   return result;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "updater/UpdaterDisplayInterface.h"
@@ -18,7 +19,21 @@ class Updater {
   const std::string& Server_Url() const { return serverUrl; }
   const std::string& Updater_Directory() const { return updaterDirectory; }
 
+  // Downloads a build (decimal text; empty for the server's latest) into the
+  // device's store directory. The build number stored, or 0 on failure.
+  // `flag` is passed to the server as its no-calibration switch.
+  unsigned int Download_Firmware(unsigned int serial, std::string build, bool override, bool flag);
+  // Build number text to version text, as the server lists them; empty on failure.
+  std::map<std::string, std::string> Get_BuildList(unsigned int serial);
+  // The same for the bird files in the device's store directory.
+  std::map<std::string, std::string> Get_BuildListLocal(unsigned int serial);
+  // The device's feature token; empty on failure.
+  std::string Get_JWT(unsigned int serial);
+
  private:
+  // Whether the server's build list for the device holds `build`.
+  bool _valid_build(unsigned int serial, unsigned int build, const char* url);
+
   std::string serverUrl;
   std::string updaterDirectory;
   UpdaterDisplayInterface& display;
