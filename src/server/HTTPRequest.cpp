@@ -2,10 +2,14 @@
 
 #include <curl/curl.h>
 
+#include <strings.h>
+
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 
 #include "app/Log.h"
 
@@ -20,13 +24,22 @@ void _check(CURLcode code) {
   if (code != CURLE_OK) throw std::runtime_error(curl_easy_strerror(code));
 }
 
-// libcurl's progress callback: makes room in the response for the announced
-// length, and ends a transfer that announces more than the limit.
-int _rcv_progress(void* response, curl_off_t downloadTotal, curl_off_t, curl_off_t, curl_off_t) {
-  if (downloadTotal <= 0) return 0;  // not announced (yet)
-  if (static_cast<unsigned long long>(downloadTotal) > HTTPRequest::kMaxResponseBytes) return 1;
-  static_cast<HTTPResponse*>(response)->expect(static_cast<size_t>(downloadTotal));
-  return 0;
+// libcurl's header callback, one call per header line: the Content-Length
+// line makes room in the response before the first body byte arrives, and a
+// length beyond the limit ends the transfer at once.
+size_t _rcv_header(char* bytes, size_t size, size_t count, void* response) {
+  const size_t total = size * count;
+  constexpr std::string_view kLength = "content-length:";
+  if (total <= kLength.size() || strncasecmp(bytes, kLength.data(), kLength.size()) != 0) return total;
+  const char* value = bytes + kLength.size();
+  const char* end = bytes + total;
+  while (value < end && (*value == ' ' || *value == '\t')) ++value;
+  size_t length = 0;
+  const auto [stop, error] = std::from_chars(value, end, length);
+  if (error != std::errc() || stop == value) return total;  // not a number: let the transfer tell
+  if (length > HTTPRequest::kMaxResponseBytes) return 0;
+  static_cast<HTTPResponse*>(response)->expect(length);
+  return total;
 }
 
 }  // namespace
@@ -81,9 +94,8 @@ HTTPResponse HTTPRequest::GET(const char* url, std::map<std::string, std::string
   _check(curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L));
   // A bird file arrives as one answer of several megabytes: room for it is
   // made once its length is announced, and it is read in large pieces.
-  _check(curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &_rcv_progress));
-  _check(curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &response));
-  _check(curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L));
+  _check(curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &_rcv_header));
+  _check(curl_easy_setopt(handle, CURLOPT_HEADERDATA, &response));
   _check(curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferBytes));
 
   Log::log(DEBUG_ServerComm, "GET(%s)\n", full.c_str());
