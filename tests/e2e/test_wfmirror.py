@@ -83,6 +83,8 @@ class Mirror(wfharness.Scenario):
         ]
         for query, status, why in cases:
             self.assertEqual(self.get(query), (status, f"error: {why}\n"), query)
+        self.url = self.url.replace("/cgi/u", "/cgi/x")
+        self.assertEqual(self.get("op=hi&rv=2&"), (404, "error: no such path\n"))
 
     def test_bad_command_lines(self):
         for args in ([], ["--root"], ["--root", self.scratch, "--listen", "127.0.0.1"],

@@ -107,13 +107,19 @@ int main(int argc, char** argv) {
   const Mirror mirror(options.root);
   RequestLog requestLog(logStream);
   httplib::Server server;
-  server.set_logger(
-      [&requestLog](const httplib::Request& req, const httplib::Response& res) { requestLog.write(req, res); });
-  server.Get("/cgi/u", [&mirror](const httplib::Request& req, httplib::Response& res) {
-    MirrorAnswer answer = mirror.Answer(req.params);
-    res.status = answer.status;
-    res.body = std::move(answer.body);  // a bird file's answer runs to megabytes: not copied
+  // Each request is logged before its answer leaves, so the log lists the
+  // requests of one client in the order it made them.
+  const auto answer = [&requestLog](const httplib::Request& req, httplib::Response& res, MirrorAnswer reply) {
+    res.status = reply.status;
+    res.body = std::move(reply.body);  // a bird file's answer runs to megabytes: not copied
     res.set_header("Content-Type", "text/plain");
+    requestLog.write(req, res);
+  };
+  server.Get("/cgi/u", [&mirror, &answer](const httplib::Request& req, httplib::Response& res) {
+    answer(req, res, mirror.Answer(req.params));
+  });
+  server.Get(".*", [&answer](const httplib::Request& req, httplib::Response& res) {
+    answer(req, res, {404, "error: no such path\n"});
   });
 
   int port = options.port;
