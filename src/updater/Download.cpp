@@ -3,6 +3,7 @@
 #include <future>
 #include <memory>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "app/Log.h"
@@ -25,14 +26,19 @@ bool _fetch_bird(UpdaterDisplayInterface& display, unsigned int serial, const st
                  const std::string& build, std::string& bird, const std::string& url, bool noCal) {
   std::promise<bool> done;
   std::future<bool> result = done.get_future();
-  std::thread worker([serial, firmware, build, &bird, &url, noCal, promise = std::move(done)]() mutable {
-    try {
-      promise.set_value(
-          UpdateServerRequest::GetBuild(serial, firmware.c_str(), build.c_str(), bird, url.c_str(), noCal));
-    } catch (const std::exception&) {
-      promise.set_value(false);  // out of memory while holding the answer
-    }
-  });
+  std::thread worker;
+  try {
+    worker = std::thread([serial, firmware, build, &bird, &url, noCal, promise = std::move(done)]() mutable {
+      try {
+        promise.set_value(
+            UpdateServerRequest::GetBuild(serial, firmware.c_str(), build.c_str(), bird, url.c_str(), noCal));
+      } catch (const std::exception&) {
+        promise.set_value(false);  // out of memory while holding the answer
+      }
+    });
+  } catch (const std::system_error&) {
+    return false;  // no thread to be had: the download fails like a transfer would
+  }
   display.update_spinner(true, kSpinnerLabel);
   while (result.wait_for(kSpinnerStep) != std::future_status::ready) display.update_spinner(true, kSpinnerLabel);
   display.update_spinner(false, kSpinnerLabel);
