@@ -204,9 +204,17 @@ TEST_F(UpdateServerRequestTest, AnOverLongAnswerIsRefusedNotHeld) {
   std::string huge = "ok\n";
   huge.resize(HTTPRequest::kMaxResponseBytes + 1, 'A');
   server.answer(200, std::move(huge));
+  // Announced, it is refused before it arrives; unannounced, once it passes the limit.
+  for (const bool announced : {true, false}) {
+    server.announce_length(announced);
+    std::string bird;
+    EXPECT_FALSE(UpdateServerRequest::GetBuild(1, "X", "1", bird, url.c_str(), false)) << announced;
+    EXPECT_TRUE(bird.empty());
+  }
+  server.answer(200, "ok\nQUJD\n");
   std::string bird;
-  EXPECT_FALSE(UpdateServerRequest::GetBuild(1, "X", "1", bird, url.c_str(), false));
-  EXPECT_TRUE(bird.empty());
+  EXPECT_TRUE(UpdateServerRequest::GetBuild(1, "X", "1", bird, url.c_str(), false));
+  EXPECT_EQ(bird, "QUJD") << "an unannounced answer within the limit is whole";
 }
 
 TEST(SortBuildsByVersion, OrdersNewestFirstAndInvalidVersionsLast) {

@@ -48,6 +48,11 @@ void FakeHttpServer::route(std::string marker, int routeStatus, std::string rout
   routes.push_back({std::move(marker), routeStatus, std::move(routeBody)});
 }
 
+void FakeHttpServer::announce_length(bool announce) {
+  std::lock_guard<std::mutex> lock(mutex);
+  announceLength = announce;
+}
+
 std::vector<std::string> FakeHttpServer::targets() const {
   std::lock_guard<std::mutex> lock(mutex);
   return received;
@@ -92,8 +97,9 @@ void FakeHttpServer::handle(int connection) {
       replyBody = &candidate.body;
       break;
     }
-    reply = "HTTP/1.1 " + std::to_string(replyStatus) + " Canned\r\nContent-Type: text/plain\r\nContent-Length: " +
-            std::to_string(replyBody->size()) + "\r\nConnection: close\r\n\r\n" + *replyBody;
+    reply = "HTTP/1.1 " + std::to_string(replyStatus) + " Canned\r\nContent-Type: text/plain\r\n";
+    if (announceLength) reply += "Content-Length: " + std::to_string(replyBody->size()) + "\r\n";
+    reply += "Connection: close\r\n\r\n" + *replyBody;
   }
   for (size_t sent = 0; sent < reply.size();) {
     const ssize_t put = send(connection, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);

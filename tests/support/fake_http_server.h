@@ -24,6 +24,9 @@ class FakeHttpServer {
   // Requests whose target contains `marker` get this status and body; the
   // first route added that matches wins.
   void route(std::string marker, int status, std::string body);
+  // Without the Content-Length header the answer runs until the connection
+  // closes, as a server that streams its answer sends it.
+  void announce_length(bool announce);
   // The request targets (path and query, as sent) received so far.
   std::vector<std::string> targets() const;
   // "http://127.0.0.1:PORT/cgi/u"
@@ -45,6 +48,7 @@ class FakeHttpServer {
   std::vector<Reply> routes;
   int status = 200;
   std::string body = "ok\n";
+  bool announceLength = true;
   std::vector<std::string> received;
   std::thread thread;
 };
