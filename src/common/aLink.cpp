@@ -346,12 +346,13 @@ void* sOutPipeProcess(void* argument) {
   while (link->running) {
     PacketPtr packet(aPacketFifo_Await(link->outFifo, kOutputWaitMs));
     if (packet == nullptr) continue;
+    // Recorded before it leaves, so that a quick reply never precedes its request in the log.
+    _logPacket(link, aPACKETLOG_WRITTEN, packet.get());
     if (link->pooled) {
       _writePooled(link, packet.get());
     } else {
       _writeOne(link, packet.get());
     }
-    _logPacket(link, aPACKETLOG_WRITTEN, packet.get());
   }
   // Stopping: what was queued before (the route-off packet last) still goes out.
   while (PacketPtr packet{aPacketFifo_Get(link->outFifo)}) _writeOne(link, packet.get());
