@@ -8,6 +8,7 @@
 #include "app/BuildListing.h"
 #include "app/CLI_Display.h"
 #include "app/CommandLine.h"
+#include "app/DeviceListing.h"
 #include "app/Log.h"
 #include "app/Usage.h"
 #include "common/aDirectory.h"
@@ -62,6 +63,22 @@ int _get_build(UpdaterDisplayInterface& display, Updater& updater, Parameters& p
   return 0;
 }
 
+// -D: the modules on one transport (USB unless -t names another), or those
+// behind a router.
+void _discover(UpdaterDisplayInterface& display, Updater& updater, const Parameters& params) {
+  const auto type =
+      static_cast<linkType>(params.transportGiven && params.transport != RECOVER_TRANSPORT ? params.transport : 0);
+  if (params.routerSerial != 0) {
+    display.message(UpdaterDisplayInterface::info, "Searching for Wrenfield Network devices connected to %08X",
+                    params.routerSerial);
+    _display_device_list(display, updater.Discover_WFNetwork_Devices(params.routerSerial, type), type);
+    return;
+  }
+  display.message(UpdaterDisplayInterface::info, "Searching for Wrenfield devices");
+  const linkType used = type == INVALID ? USB : type;
+  _display_device_list(display, updater.Discover_Devices(used), used);
+}
+
 // -B, -L and -J need a device; without one the run ends with the usage.
 bool _device_given(UpdaterDisplayInterface& display, const Parameters& params, const char* command) {
   if (params.serialNumber != 0) return true;
@@ -108,7 +125,10 @@ int main(int argc, char** argv) {
     result = _get_build(display, updater, params);
   }
 
-  if (params.commands.IsSet(COMMAND_DISCOVER)) return _command_unavailable(display, "-D");
+  if (params.commands.IsSet(COMMAND_DISCOVER)) {
+    _discover(display, updater, params);
+    return 0;
+  }
   if (params.commands.IsSet(COMMAND_UPDATE)) {
     updater.Set_UEIBytes_Load(params.useUEIBytes);
     return _command_unavailable(display, params.transport == RECOVER_TRANSPORT ? "-U -t RECOVER" : "-U");

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
+
+#include "common/discover.h"
+#include "updater/DeviceInfo.h"
 
 #include "updater/UpdaterDisplayInterface.h"
 
@@ -29,6 +33,13 @@ class Updater {
   std::map<std::string, std::string> Get_BuildListLocal(unsigned int serial);
   // The device's feature token; empty on failure.
   std::string Get_JWT(unsigned int serial);
+
+  // Every module on the transport (INVALID: USB, then TCP/IP), connected and
+  // queried one after another.
+  std::vector<DeviceInfo> Discover_Devices(linkType type);
+  // The modules behind a router on its I2C network (the router not included).
+  // INVALID: find out which transport the router answers on.
+  std::vector<DeviceInfo> Discover_WFNetwork_Devices(unsigned int routerSerial, linkType type);
 
  private:
   // Whether the server's build list for the device holds `build`.

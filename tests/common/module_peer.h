@@ -1,7 +1,7 @@
 // An in-test stand-in for a module on the far side of a link: it serves a
 // descriptor (a pseudo-terminal master or an accepted TCP connection), answers
-// address queries, records every packet the host sends and lets a test inject
-// raw bytes.
+// address queries, records every packet the host sends, answers them through
+// an optional responder and lets a test inject raw bytes.
 #pragma once
 
 #include <arpa/inet.h>
@@ -52,6 +52,13 @@ class ModulePeer {
   }
 
   void setAnswering(bool answer) { answering_ = answer; }
+  // Framed packets to send back for each framed packet the host sends (other
+  // than address queries). It runs on the peer's thread.
+  using Responder = std::function<std::vector<Bytes>(const Bytes& packet)>;
+  void setResponder(Responder responder) {
+    std::lock_guard<std::mutex> guard(lock_);
+    responder_ = std::move(responder);
+  }
   // Closes the current connection and (when `refuse`) stops accepting new ones.
   void dropConnection(bool refuse) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -159,9 +166,13 @@ class ModulePeer {
     while (pending_.size() >= 2 && pending_.size() >= 2u + pending_[1]) {
       Bytes packet(pending_.begin(), pending_.begin() + 2 + pending_[1]);
       pending_.erase(pending_.begin(), pending_.begin() + 2 + pending_[1]);
-      if (packet == Bytes{0xAD, 0x00} && answering_) {
-        const uint8_t answer[] = {address_, 0x00};
-        (void)!write(serving, answer, sizeof answer);
+      if (packet == Bytes{0xAD, 0x00}) {
+        if (answering_) {
+          const uint8_t answer[] = {address_, 0x00};
+          (void)!write(serving, answer, sizeof answer);
+        }
+      } else if (responder_) {
+        for (const Bytes& reply : responder_(packet)) (void)!write(serving, reply.data(), reply.size());
       }
       received_.push_back(std::move(packet));
     }
@@ -179,6 +190,7 @@ class ModulePeer {
   int connections_ = 0;
   Bytes pending_;
   std::vector<Bytes> received_;
+  Responder responder_;
   std::thread thread_;  // last: starts once everything above exists
 };
 
