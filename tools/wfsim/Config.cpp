@@ -78,6 +78,17 @@ TransportConfig _transport(const json& value, const std::string& field) {
       transport.address = value["address"].get<std::string>();
     }
     if (value.contains("port")) transport.port = static_cast<uint16_t>(_unsigned(value["port"], field + ".port", 65535));
+    if (value.contains("discovery")) {
+      const json& discovery = value["discovery"];
+      if (discovery.is_boolean()) {
+        transport.discovery = discovery.get<bool>();
+      } else if (discovery.is_object() && discovery.size() == 1 && discovery.contains("interface") &&
+                 discovery["interface"].is_string()) {
+        transport.discoveryInterface = discovery["interface"].get<std::string>();
+      } else {
+        throw ConfigError(field + ".discovery: expected true, false or {\"interface\": \"A.B.C.D\"}");
+      }
+    }
   } else if (type == "serial" || type == "usb-node") {
     transport.kind = type == "serial" ? TransportConfig::Kind::Serial : TransportConfig::Kind::UsbNode;
     if (value.contains("link")) {
@@ -135,8 +146,10 @@ ModuleConfig _module(const json& value, const std::string& field, bool topLevel)
     if (!topLevel) throw ConfigError(field + ".submodules: only a module with its own link has sub-modules");
     if (!value["submodules"].is_array()) throw ConfigError(field + ".submodules: expected a list");
     for (size_t i = 0; i < value["submodules"].size(); ++i) {
-      module.submodules.push_back(
-          _module(value["submodules"][i], field + ".submodules[" + std::to_string(i) + "]", false));
+      ModuleConfig sub = _module(value["submodules"][i], field + ".submodules[" + std::to_string(i) + "]", false);
+      // A sub-module answers to the router it sits behind unless told otherwise.
+      if (!sub.raw.contains("router")) sub.router = module.address;
+      module.submodules.push_back(std::move(sub));
     }
   }
   if (value.contains("entities")) {

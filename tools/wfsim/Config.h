@@ -20,6 +20,8 @@ struct TransportConfig {
   Kind kind = Kind::Tcp;
   std::string address = "127.0.0.1";  // tcp: listen address
   uint16_t port = 0;  // tcp: 0 = any free port
+  bool discovery = true;  // tcp: answer the legacy multicast discovery
+  std::string discoveryInterface;  // tcp: where to hear it; empty = chosen from the listen address
   std::string link;  // serial / usb-node: optional symlink made to the pty
 };
 

@@ -22,6 +22,8 @@ const char* const kHelp[] = {
     "inject HEX...       send these bytes to the host",
     "heartbeats          the heartbeats sent and the host's answers",
     "stats               traffic counters and force-route values",
+    "sets                every set and call each module on the link accepted",
+    "router              route-to-me settings, I2C writes and pull-ups of the link's module",
     "transports          the transport lines again",
     "quit                end the simulator",
 };
@@ -138,6 +140,22 @@ std::vector<std::string> Control::execute(const std::string& line) {
                 " queries=" + std::to_string(s.addressQueries) + " answered=" + std::to_string(s.answered) +
                 " unhandled=" + std::to_string(s.unhandled) + " dropped=" + std::to_string(s.dropped) +
                 " discarded=" + std::to_string(s.discardedBytes) + " forceroutes=" + _list(s.forceRoutes),
+            "ok"};
+  }
+  if (command == "sets") {
+    Lines lines;
+    for (const std::unique_ptr<SimModule>& module : link.modules()) {
+      std::string text = "sets " + module->serialText();
+      for (const std::string& entry : module->journal().sets) text += " " + entry;
+      lines.push_back(module->journal().sets.empty() ? text + " -" : text);
+    }
+    lines.push_back("ok");
+    return lines;
+  }
+  if (command == "router") {
+    const ModuleJournal& journal = link.module().journal();
+    return {"router " + serial + " routetome=" + _list(journal.routeToMe) + " probed=" + _list(journal.probed) +
+                " pullups=" + _list(journal.pullups),
             "ok"};
   }
   if (command == "transports") {

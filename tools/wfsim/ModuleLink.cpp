@@ -23,7 +23,9 @@ ModuleLink::ModuleLink(const ModuleConfig& config, PacketLog& log) : log_(log) {
   for (const ModuleConfig& sub : config.submodules) modules_.push_back(std::make_unique<SimModule>(sub));
   for (const TransportConfig& transport : config.transports) {
     if (transport.kind == TransportConfig::Kind::Tcp) {
-      transports_.push_back(std::make_unique<TcpTransport>(transport, module().serialText(), *this));
+      auto tcp = std::make_unique<TcpTransport>(transport, module().serialText(), *this);
+      if (transport.discovery) responders_.push_back(std::make_unique<DiscoveryResponder>(transport, tcp->port(), config, log));
+      transports_.push_back(std::move(tcp));
     } else {
       transports_.push_back(std::make_unique<PtyTransport>(transport, module().serialText(), *this));
     }
@@ -46,6 +48,7 @@ void ModuleLink::watch(Poller& poller) {
       if (std::optional<uint64_t> due = connection->nextDue()) poller.wakeAt(*due);
     }
   }
+  for (const std::unique_ptr<DiscoveryResponder>& responder : responders_) responder->watch(poller);
   if (module().config().heartbeat.intervalMs > 0) poller.wakeAt(nextHeartbeatMs_);
 }
 
@@ -157,7 +160,10 @@ void ModuleLink::handle(Transport& transport, Connection& connection, const Pack
     return;
   }
   std::vector<Packet> replies;
-  if (!target->handle(packet, replies)) {
+  const bool taken = target->handle(packet, replies);
+  for (const std::string& text : target->journal().notes) log_.note(target->serialText(), transport.kind(), text);
+  target->journal().notes.clear();
+  if (!taken) {
     ++stats_.unhandled;
     note(transport, "unhandled packet for " + target->serialText());
     return;

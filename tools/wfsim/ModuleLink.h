@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DiscoveryResponder.h"
 #include "PacketLog.h"
 #include "SimModule.h"
 #include "Transport.h"
@@ -43,6 +44,8 @@ class ModuleLink : public LinkSide {
   ~ModuleLink() override;
 
   SimModule& module() { return *modules_.front(); }
+  // The link's own module first, then its sub-modules.
+  const std::vector<std::unique_ptr<SimModule>>& modules() const { return modules_; }
   std::vector<std::string> readyLines() const;
 
   // Registers the transports' descriptors and the next heartbeat time.
@@ -71,6 +74,7 @@ class ModuleLink : public LinkSide {
   PacketLog& log_;
   std::vector<std::unique_ptr<SimModule>> modules_;  // the link's own module first, then its sub-modules
   std::vector<std::unique_ptr<Transport>> transports_;
+  std::vector<std::unique_ptr<DiscoveryResponder>> responders_;  // one per TCP transport that answers discovery
   FaultSwitches faults_;
   LinkStats stats_;
   size_t nextHeartbeatValue_ = 0;

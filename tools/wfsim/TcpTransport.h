@@ -18,6 +18,7 @@ class TcpTransport : public Transport {
   ~TcpTransport() override;
 
   std::string readyLine() const override;
+  uint16_t port() const { return port_; }
   const char* kind() const override { return "tcp"; }
   void watch(Poller& poller) override;
   Connection* connection() override { return connection_.get(); }
