@@ -3,6 +3,7 @@ gets, sets and error replies, module information, byte strings in both
 directions, a router's I2C bus and the sub-modules behind it, and the legacy
 discovery answer over UDP."""
 
+import json
 import socket
 import struct
 import time
@@ -353,6 +354,32 @@ class LegacyDiscovery(wfharness.Scenario):
         self.request(interfaces=("198.51.100.1",))
         self.assertEqual(list(self.replies(listener)), ["127.0.0.1"])
         sim.logged(r"%s udp note discovery on 198.51.100.1$" % SERIAL)
+
+
+class Configuration(wfharness.Scenario):
+    def test_bad_entity_descriptions_are_refused(self):
+        cases = [
+            (module(system={"99": 1}), "system.99: no such option"),
+            (module(system={"2": 300}), "system.2: expected an integer from 0 to 255"),
+            (module(system={"9": 1 << 32}), "system.9: expected a 32-bit integer"),
+            (module(system={"32": 5}), "system.32: expected a text or a list of bytes"),
+            (module(system={"39": [1, 2]}), "system.39: expected a list of 4 words"),
+            (module(system={"11": 1}), "system.11: an action has no value"),
+            (module(system=[1]), "system: expected an object"),
+            (module(entities=[{"command": 300}]), "entities[0].command"),
+            (module(entities=[{"command": 95, "options": [64]}]), "entities[0].options"),
+            (module(transports=[{"type": "tcp", "discovery": "yes"}]), "discovery: expected"),
+            (module(transports=[{"type": "tcp", "discovery": {"interface": "203.0.113.9"}}]),
+             "cannot join 232.2.2.2 on 203.0.113.9"),
+        ]
+        path = self.scratch + "/bad.json"
+        for config, message in cases:
+            with self.subTest(message):
+                with open(path, "w") as out:
+                    json.dump({"modules": [config]}, out)
+                run = self.run_program("wfsim", path)
+                self.assertEqual(run.status, 2)
+                self.assertIn(message, run.err)
 
 
 if __name__ == "__main__":
