@@ -1,7 +1,6 @@
 #include "SystemEntity.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "common/aDefs.h"
@@ -104,16 +103,6 @@ std::vector<uint8_t> _bytes(const nlohmann::json& value, const std::string& fiel
   return bytes;
 }
 
-std::string _hexText(const std::vector<uint8_t>& bytes) {
-  std::string text;
-  for (uint8_t byte : bytes) {
-    char pair[3];
-    snprintf(pair, sizeof pair, "%02X", byte);
-    text += pair;
-  }
-  return text;
-}
-
 }  // namespace
 
 SystemEntity::SystemEntity(const ModuleConfig& config, ModuleJournal& journal, UeiCatalog& catalog)
@@ -214,7 +203,7 @@ std::vector<Packet> SystemEntity::set(const UeiRequest& request, Option& option)
         return {ueiErrorReply(address_, request, outcome.error)};
       }
       option.bytes = std::move(outcome.bytes);
-      record(request.option, _hexText(option.bytes));
+      record(request.option, hexBytes(option.bytes, ""));
       break;
     }
     case Kind::Call:
