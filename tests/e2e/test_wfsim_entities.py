@@ -3,6 +3,7 @@ gets, sets and error replies, module information, byte strings in both
 directions, a router's I2C bus and the sub-modules behind it, and the legacy
 discovery answer over UDP."""
 
+import json
 import socket
 import struct
 import time
@@ -292,6 +293,12 @@ class Router(wfharness.Scenario):
 
 
 class LegacyDiscovery(wfharness.Scenario):
+    """Other tests in the namespace may run responders and listeners of their
+    own at the same time: only replies carrying this test's serial numbers
+    count, and a request whose reply another listener took is sent again."""
+
+    ATTEMPTS = 3
+
     def listen(self):
         listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.addCleanup(listener.close)
@@ -307,41 +314,55 @@ class LegacyDiscovery(wfharness.Scenario):
             sender.sendto(payload, ("232.2.2.2", 9888))
             sender.close()
 
-    def replies(self, listener, wait=2.0):
+    def replies(self, listener, serials, wait=2.0):
+        """{serial: [(sender address, datagram), ...]} of the replies that name one of the serials."""
         found = {}
         listener.settimeout(wait)
         try:
             while True:
                 data, (host, _) = listener.recvfrom(64)
-                found.setdefault(host, []).append(data)
+                if len(data) == 16 and struct.unpack("<I", data[4:8])[0] in serials:
+                    found.setdefault(struct.unpack("<I", data[4:8])[0], []).append((host, data))
         except socket.timeout:
             return found
 
+    def discover(self, listener, wanted, unwanted=(), interfaces=("198.51.100.1", "198.51.100.2")):
+        found = {}
+        for _ in range(self.ATTEMPTS):
+            self.request(interfaces)
+            for serial, replies in self.replies(listener, set(wanted) | set(unwanted)).items():
+                found.setdefault(serial, []).extend(replies)
+            if set(wanted) <= set(found):
+                break
+        return found
+
     def test_reply_names_the_module_and_its_tcp_port(self):
-        modules = [module(transports=[{"type": "tcp"}]),
+        modules = [module(transports=[{"type": "tcp", "discovery": {"interface": "198.51.100.2"}}]),
                    module(serial="1234ABCD", address=10, model="NetIO",
                           transports=[{"type": "tcp", "address": "198.51.100.2"}]),
-                   module(serial="0000BEEF", address=12, transports=[{"type": "tcp", "discovery": False}])]
+                   module(serial="0000BEEF", address=12, transports=[{"type": "tcp"}]),
+                   module(serial="0000BEEE", address=14,
+                          transports=[{"type": "tcp", "address": "198.51.100.1", "discovery": False}])]
         sim = Sim(self, {"modules": modules})
         ports = {line[1]: int(line[2].rsplit(":", 1)[1]) for line in sim.transports}
         listener = self.listen()
-        self.request()
-        found = self.replies(listener)
-        # The loopback module answers from its listen address, the other one from its own.
-        self.assertEqual(sorted(found), ["127.0.0.1", "198.51.100.2"])
+        found = self.discover(listener, wanted=(0x40F5849A, 0x1234ABCD), unwanted=(0x0000BEEF, 0x0000BEEE))
+        # A module on loopback answers only where it is told to; one told not to stays silent.
+        self.assertEqual(sorted(found), [0x1234ABCD, 0x40F5849A])
+        # Each answers from its listen address, which the host will connect to.
         expected = {
-            "127.0.0.1": bytes([0, ADDRESS]) + struct.pack("<HI", ports[SERIAL], 0x40F5849A) + bytes(4) +
-            bytes([4, 0, 0, 0]),
-            "198.51.100.2": bytes([0, 10]) + struct.pack("<HI", ports["1234ABCD"], 0x1234ABCD) + bytes(4) +
-            bytes([14, 0, 0, 0]),
+            0x40F5849A: ("127.0.0.1", bytes([0, ADDRESS]) + struct.pack("<HI", ports[SERIAL], 0x40F5849A) +
+                         bytes(4) + bytes([4, 0, 0, 0])),
+            0x1234ABCD: ("198.51.100.2", bytes([0, 10]) + struct.pack("<HI", ports["1234ABCD"], 0x1234ABCD) +
+                         bytes(4) + bytes([14, 0, 0, 0])),
         }
-        for host, datagrams in found.items():
-            for data in datagrams:
-                self.assertEqual(data, expected[host])
-        sim.logged(r"%s udp note discovery request from 198.51.100.\d answered from 127.0.0.1$" % SERIAL)
+        for serial, replies in found.items():
+            for reply in replies:
+                self.assertEqual(reply, expected[serial])
+        sim.logged(r"%s udp note discovery request from 198.51.100.2 answered from 127.0.0.1$" % SERIAL)
         # Anything but the 16-byte request is ignored.
         self.request(payload=bytes([2] + [0] * 15))
-        self.assertEqual(self.replies(listener, wait=1.0), {})
+        self.assertEqual(self.replies(listener, {0x40F5849A, 0x1234ABCD}, wait=1.0), {})
         sim.logged(r"%s udp note discovery: ignored 16 bytes from" % SERIAL)
 
     def test_the_interface_can_be_chosen(self):
@@ -349,10 +370,36 @@ class LegacyDiscovery(wfharness.Scenario):
         sim = Sim(self, {"modules": [module(transports=transports)]})
         listener = self.listen()
         self.request(interfaces=("198.51.100.2",))
-        self.assertEqual(self.replies(listener, wait=1.0), {})
-        self.request(interfaces=("198.51.100.1",))
-        self.assertEqual(list(self.replies(listener)), ["127.0.0.1"])
+        self.assertEqual(self.replies(listener, {0x40F5849A}, wait=1.0), {})
+        found = self.discover(listener, wanted=(0x40F5849A,), interfaces=("198.51.100.1",))
+        self.assertEqual({host for host, _ in found[0x40F5849A]}, {"127.0.0.1"})
         sim.logged(r"%s udp note discovery on 198.51.100.1$" % SERIAL)
+
+
+class Configuration(wfharness.Scenario):
+    def test_bad_entity_descriptions_are_refused(self):
+        cases = [
+            (module(system={"99": 1}), "system.99: no such option"),
+            (module(system={"2": 300}), "system.2: expected an integer from 0 to 255"),
+            (module(system={"9": 1 << 32}), "system.9: expected a 32-bit integer"),
+            (module(system={"32": 5}), "system.32: expected a text or a list of bytes"),
+            (module(system={"39": [1, 2]}), "system.39: expected a list of 4 words"),
+            (module(system={"11": 1}), "system.11: an action has no value"),
+            (module(system=[1]), "system: expected an object"),
+            (module(entities=[{"command": 300}]), "entities[0].command"),
+            (module(entities=[{"command": 95, "options": [64]}]), "entities[0].options"),
+            (module(transports=[{"type": "tcp", "discovery": "yes"}]), "discovery: expected"),
+            (module(transports=[{"type": "tcp", "discovery": {"interface": "203.0.113.9"}}]),
+             "cannot join 232.2.2.2 on 203.0.113.9"),
+        ]
+        path = self.scratch + "/bad.json"
+        for config, message in cases:
+            with self.subTest(message):
+                with open(path, "w") as out:
+                    json.dump({"modules": [config]}, out)
+                run = self.run_program("wfsim", path)
+                self.assertEqual(run.status, 2)
+                self.assertIn(message, run.err)
 
 
 if __name__ == "__main__":

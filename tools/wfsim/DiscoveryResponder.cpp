@@ -40,23 +40,20 @@ std::string _text(in_addr address) {
   return text;
 }
 
-bool _loopbackOrAny(in_addr address) {
-  const uint32_t host = ntohl(address.s_addr);
-  return host == INADDR_ANY || (host >> 24) == IN_LOOPBACKNET;
-}
+bool _loopback(in_addr address) { return (ntohl(address.s_addr) >> 24) == IN_LOOPBACKNET; }
 
 // The interfaces on which the request is heard.
 std::vector<in_addr> _interfaces(const TransportConfig& transport) {
   if (!transport.discoveryInterface.empty()) return {_address(transport.discoveryInterface)};
   const in_addr listen = _address(transport.address);
-  if (!_loopbackOrAny(listen)) return {listen};
+  if (listen.s_addr != htonl(INADDR_ANY)) return {listen};
   std::vector<in_addr> found;
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) throw _failure("cannot list the interfaces");
   for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
     const in_addr address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
-    if (!_loopbackOrAny(address)) found.push_back(address);
+    if (!_loopback(address)) found.push_back(address);
   }
   freeifaddrs(list);
   return found;
@@ -69,6 +66,10 @@ int _udpSocket() {
 }
 
 }  // namespace
+
+bool DiscoveryResponder::wanted(const TransportConfig& transport) {
+  return transport.discovery && (!transport.discoveryInterface.empty() || !_loopback(_address(transport.address)));
+}
 
 DiscoveryResponder::DiscoveryResponder(const TransportConfig& transport, uint16_t tcpPort, const ModuleConfig& module,
                                        PacketLog& log)

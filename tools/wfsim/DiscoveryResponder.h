@@ -5,10 +5,12 @@
 // and the model code.
 //
 // Where it listens: the transport's "discovery.interface" when given, else
-// its listen address when that is a specific non-loopback address, else
-// every non-loopback IPv4 interface of the machine (hosts send the request
-// from those only). The answer leaves from the listen address, which the
-// host then connects to.
+// the interface of its listen address, or for the any-address every
+// non-loopback IPv4 interface. Hosts never send the request through the
+// loopback interface, so a module listening on loopback answers only when
+// given an interface; this also keeps the many loopback modules of
+// unrelated tests out of each other's discoveries. The answer leaves from
+// the listen address, which the host then connects to.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,8 @@ class DiscoveryResponder {
   DiscoveryResponder& operator=(const DiscoveryResponder&) = delete;
 
   void watch(Poller& poller);
+  // Whether the transport answers discovery at all.
+  static bool wanted(const TransportConfig& transport);
 
  private:
   void readable();

@@ -1,6 +1,6 @@
 #include "I2cBus.h"
 
-#include <cstdio>
+#include <algorithm>
 
 #include "Uei.h"
 
@@ -15,12 +15,6 @@ constexpr size_t kLongestTransfer = 23;  // what fits into one packet after the 
 constexpr uint8_t kFastestSpeed = 3;
 
 uint8_t _status(aErr code) { return static_cast<uint8_t>(kStatusError | code); }
-
-std::string _hex(uint8_t value) {
-  char text[8];
-  snprintf(text, sizeof text, "0x%02X", value);
-  return text;
-}
 }  // namespace
 
 I2cBus::I2cBus(const ModuleConfig& config, ModuleJournal& journal, UeiCatalog& catalog)
@@ -79,7 +73,7 @@ bool I2cBus::handle(const Packet& request, std::vector<Packet>& replies) {
 uint8_t I2cBus::write(uint8_t address, const std::vector<uint8_t>& bytes) {
   journal_.probed.push_back(address);
   const bool there = present_.count(address) != 0;
-  journal_.notes.push_back("i2c write to " + _hex(address) + (there ? " acknowledged" : ": nobody there"));
+  journal_.notes.push_back("i2c write to 0x" + hexBytes(&address, 1) + (there ? " acknowledged" : ": nobody there"));
   if (!there) return _status(aErrIO);
   written_[address] = bytes;
   return 0;

@@ -24,7 +24,9 @@ ModuleLink::ModuleLink(const ModuleConfig& config, PacketLog& log) : log_(log) {
   for (const TransportConfig& transport : config.transports) {
     if (transport.kind == TransportConfig::Kind::Tcp) {
       auto tcp = std::make_unique<TcpTransport>(transport, module().serialText(), *this);
-      if (transport.discovery) responders_.push_back(std::make_unique<DiscoveryResponder>(transport, tcp->port(), config, log));
+      if (DiscoveryResponder::wanted(transport)) {
+        responders_.push_back(std::make_unique<DiscoveryResponder>(transport, tcp->port(), config, log));
+      }
       transports_.push_back(std::move(tcp));
     } else {
       transports_.push_back(std::make_unique<PtyTransport>(transport, module().serialText(), *this));

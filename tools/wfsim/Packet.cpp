@@ -13,11 +13,12 @@ std::vector<uint8_t> Packet::wire() const {
   return bytes;
 }
 
-std::string hexBytes(const uint8_t* bytes, size_t length) {
+std::string hexBytes(const uint8_t* bytes, size_t length, const char* separator) {
   std::string text;
   for (size_t i = 0; i < length; ++i) {
-    char pair[4];
-    snprintf(pair, sizeof pair, i == 0 ? "%02X" : " %02X", bytes[i]);
+    char pair[3];
+    snprintf(pair, sizeof pair, "%02X", bytes[i]);
+    if (i > 0) text += separator;
     text += pair;
   }
   return text;

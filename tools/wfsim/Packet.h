@@ -20,9 +20,11 @@ struct Packet {
   std::vector<uint8_t> wire() const;
 };
 
-// "XX XX XX": bytes as upper-case hexadecimal pairs.
-std::string hexBytes(const uint8_t* bytes, size_t length);
-inline std::string hexBytes(const std::vector<uint8_t>& bytes) { return hexBytes(bytes.data(), bytes.size()); }
+// "XX XX XX": bytes as upper-case hexadecimal pairs, between them the separator.
+std::string hexBytes(const uint8_t* bytes, size_t length, const char* separator = " ");
+inline std::string hexBytes(const std::vector<uint8_t>& bytes, const char* separator = " ") {
+  return hexBytes(bytes.data(), bytes.size(), separator);
+}
 
 // Cuts the host's byte stream into packets. The module has no other way to
 // find packet boundaries, so a byte that cannot start a packet (0) or a

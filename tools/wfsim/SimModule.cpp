@@ -12,7 +12,9 @@ SimModule::SimModule(ModuleConfig config) : config_(std::move(config)), serialTe
   if (config_.echoCommand) personalities_.push_back(std::make_unique<Echo>(*config_.echoCommand));
   personalities_.push_back(std::make_unique<SystemEntity>(config_, journal_, catalog_));
   // A module described with a "submodules" list (even an empty one) has an I2C bus.
-  if (config_.raw.contains("submodules")) personalities_.push_back(std::make_unique<I2cBus>(config_, journal_, catalog_));
+  if (config_.raw.contains("submodules")) {
+    personalities_.push_back(std::make_unique<I2cBus>(config_, journal_, catalog_));
+  }
   catalog_.addDescribed(config_.entities, serialText_ + " entities");
   personalities_.push_back(std::make_unique<ModuleInfo>(config_, catalog_));
 }

@@ -1,6 +1,6 @@
 #include "SystemEntity.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 #include "common/aDefs.h"
@@ -103,16 +103,6 @@ std::vector<uint8_t> _bytes(const nlohmann::json& value, const std::string& fiel
   return bytes;
 }
 
-std::string _hexText(const std::vector<uint8_t>& bytes) {
-  std::string text;
-  for (uint8_t byte : bytes) {
-    char pair[3];
-    snprintf(pair, sizeof pair, "%02X", byte);
-    text += pair;
-  }
-  return text;
-}
-
 }  // namespace
 
 SystemEntity::SystemEntity(const ModuleConfig& config, ModuleJournal& journal, UeiCatalog& catalog)
@@ -128,15 +118,24 @@ SystemEntity::SystemEntity(const ModuleConfig& config, ModuleJournal& journal, U
   options_[kOptionName].bytes.assign(modelName, modelName + strlen(modelName));
   options_[kOptionIdentifier].words.assign(kIdentifierWords, 0);
 
-  const std::string field = config.serialText() + " system";
-  const nlohmann::json settings = config.raw.value("system", nlohmann::json::object());
+  if (config.raw.is_object() && config.raw.contains("system")) {
+    configure(config.raw["system"], config.serialText() + " system");
+  }
+
+  catalog.addClass(kCmdSystemEntity, 1);
+  for (const auto& [number, option] : options_) {
+    const bool readable = option.kind != Kind::Call && number != kOptionRouteToMe;
+    catalog.addOption(kCmdSystemEntity, number,
+                      (readable ? UeiCatalog::kGet : 0u) | (option.settable ? UeiCatalog::kSet : 0u));
+  }
+}
+
+void SystemEntity::configure(const nlohmann::json& settings, const std::string& field) {
   if (!settings.is_object()) throw ConfigError(field + ": expected an object of option numbers");
   for (const auto& [key, value] : settings.items()) {
     const std::string name = field + "." + key;
-    auto option = options_.end();
-    for (auto it = options_.begin(); it != options_.end(); ++it) {
-      if (std::to_string(it->first) == key) option = it;
-    }
+    auto option = std::find_if(options_.begin(), options_.end(),
+                               [&key](const auto& entry) { return std::to_string(entry.first) == key; });
     if (option == options_.end()) throw ConfigError(name + ": no such option of the system entity");
     if (value.is_null()) {
       options_.erase(option);
@@ -159,13 +158,6 @@ SystemEntity::SystemEntity(const ModuleConfig& config, ModuleJournal& journal, U
       case Kind::Call:
         throw ConfigError(name + ": an action has no value (null leaves it out)");
     }
-  }
-
-  catalog.addClass(kCmdSystemEntity, 1);
-  for (const auto& [number, option] : options_) {
-    const bool readable = option.kind != Kind::Call && number != kOptionRouteToMe;
-    catalog.addOption(kCmdSystemEntity, number,
-                      (readable ? UeiCatalog::kGet : 0u) | (option.settable ? UeiCatalog::kSet : 0u));
   }
 }
 
@@ -211,7 +203,7 @@ std::vector<Packet> SystemEntity::set(const UeiRequest& request, Option& option)
         return {ueiErrorReply(address_, request, outcome.error)};
       }
       option.bytes = std::move(outcome.bytes);
-      record(request.option, _hexText(option.bytes));
+      record(request.option, hexBytes(option.bytes, ""));
       break;
     }
     case Kind::Call:

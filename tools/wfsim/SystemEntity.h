@@ -35,6 +35,8 @@ class SystemEntity : public Personality {
   std::vector<Packet> get(const UeiRequest& request, const Option& option) const;
   std::vector<Packet> set(const UeiRequest& request, Option& option);
   void record(uint8_t option, const std::string& value);
+  // Applies the description's "system" object.
+  void configure(const nlohmann::json& settings, const std::string& field);
 
   uint8_t address_;
   ModuleJournal& journal_;
