@@ -25,7 +25,7 @@ constexpr uint32_t kBehindSerial = 0x40F5849B;
 const char* const kConfig = R"({"modules": [{
   "serial": "40F5849A", "model": "RouterI2C", "address": 6, "version": "2.11.2", "build": 1234,
   "system": {"45": 2147483648, "27": -5, "32": "Bench router"},
-  "transports": [{"type": "tcp", "address": "127.0.0.1"}],
+  "transports": [{"type": "tcp", "address": "127.0.0.1", "discovery": {"interface": "198.51.100.1"}}],
   "submodules": [{"serial": "40F5849B", "model": "SwitchDual", "address": 8}]
 }]})";
 

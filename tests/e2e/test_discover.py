@@ -15,7 +15,7 @@ HEADER = "    Device    Module   Router  Model          Firmware Version (Build)
 
 def tcp_module(serial, model, address, version, build, **extra):
     description = {"serial": serial, "model": model, "address": address, "version": version, "build": build,
-                   "transports": [{"type": "tcp", "address": "127.0.0.1"}]}
+                   "transports": [{"type": "tcp", "address": "127.0.0.1", "discovery": {"interface": "198.51.100.1"}}]}
     description.update(extra)
     return description
 
