@@ -31,7 +31,7 @@ struct VbusHandle {
   uint32_t id = 0;
   std::string path;  // the bus it was opened on
   Session control;  // open, strings, claims, OUT transfers, halts
-  std::mutex inLock;  // guards the making of the IN session
+  std::mutex inLock;  // guards the IN session and the claim it binds to
   std::unique_ptr<Session> in;  // IN transfers, bound to the claim
   uint32_t claimToken = 0;
   bool claimed = false;
@@ -159,7 +159,10 @@ int _claim_interface(wfusb_handle* handle, int interfaceNumber) {
   if (!reply) return WFUSB_ERROR_NO_DEVICE;
   if (reply->status != 0) return _result(reply->status);
   Reader reader(reply->payload);
-  if (!reader.u32(self->claimToken)) return WFUSB_ERROR_IO;
+  uint32_t token = 0;
+  if (!reader.u32(token)) return WFUSB_ERROR_IO;
+  std::lock_guard<std::mutex> guard(self->inLock);
+  self->claimToken = token;
   self->claimed = true;
   return WFUSB_SUCCESS;
 }
@@ -169,6 +172,9 @@ int _release_interface(wfusb_handle* handle, int interfaceNumber) {
   if (interfaceNumber < 0 || interfaceNumber > 255) return WFUSB_ERROR_INVALID_PARAM;
   std::optional<Reply> reply =
       self->control.request(Type::Release, Writer().u8(static_cast<uint8_t>(interfaceNumber)).data());
+  std::lock_guard<std::mutex> guard(self->inLock);
+  // The IN session stays (another thread may be in a transfer on it); the
+  // server refuses its transfers from now on, as the claim is gone.
   self->claimed = false;
   return reply ? _result(reply->status) : WFUSB_ERROR_NO_DEVICE;
 }

@@ -1,19 +1,25 @@
 // USB enumeration and the USB driver on the virtual bus that wfsim serves:
 // the same driver logic as on the real bus, against simulated modules.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/aLink.h"
 #include "common/discover.h"
 #include "common/hid_backend.h"
+#include "common/vbus_protocol.h"
 #include "common/wfusb_driver.h"
 #include "support/process.h"
 #include "wfsim_process.h"
@@ -188,6 +194,22 @@ TEST_F(VirtualBusTest, AnUnpluggedModulesReadsFailAsTheDriverSays) {
   open("40F5849A", aErrNotFound);
 }
 
+TEST_F(VirtualBusTest, AnUnpluggedModulesLinkStopsRunning) {
+  aLinkRef link = aLink_CreateUSB(0x40F5849A);
+  ASSERT_NE(link, 0u);
+  auto awaitStatus = [&](bool running) {
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while ((aLink_GetStatus(link) == LINK_RUNNING) != running && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return (aLink_GetStatus(link) == LINK_RUNNING) == running;
+  };
+  EXPECT_TRUE(awaitStatus(true));
+  ASSERT_EQ(sim->command("usb detach 40F5849A"), "ok");
+  EXPECT_TRUE(awaitStatus(false));
+  EXPECT_EQ(aLink_Destroy(&link), aErrNone);
+}
+
 TEST_F(VirtualBusTest, AModuleRestartingIntoItsLoaderComesBackUnderDeadDead) {
   ASSERT_EQ(sim->command("usb loader 40F5849A deaddead"), "ok");
   EXPECT_TRUE(awaitModule(0xDEADDEAD));
@@ -212,6 +234,65 @@ TEST_F(VirtualBusTest, ADeadServerIsAnEmptyBusAndAnUnpluggedDevice) {
   EXPECT_EQ(result, aErrIO);
   open("40F5849A", aErrNotFound);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));  // nothing waited for an answer that never comes
+}
+
+// Raw frames to wfsim's socket: whatever is not of the protocol is refused
+// without harm to the bus.
+TEST_F(VirtualBusTest, TheServerRefusesWhatIsNotItsProtocol) {
+  auto exchange = [&](const std::vector<uint8_t>& bytes, std::vector<uint8_t>& reply) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = dir / "vbus.sock";
+    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    bool closed = false;
+    for (;;) {  // everything until the server ends the session or goes quiet
+      pollfd entry{fd, POLLIN, 0};
+      if (poll(&entry, 1, 2000) <= 0) break;
+      uint8_t chunk[256];
+      const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+      if (n <= 0) {
+        closed = true;
+        break;
+      }
+      reply.insert(reply.end(), chunk, chunk + n);
+    }
+    close(fd);
+    return closed;
+  };
+  auto status = [](const std::vector<uint8_t>& reply) {
+    vbus::Reader reader(reply);
+    uint32_t header = 0, length = 0;
+    int32_t value = 0;
+    return reader.u32(header) && reader.u32(length) && reader.i32(value) ? value : 1;
+  };
+  std::vector<uint8_t> reply;
+  std::vector<uint8_t> otherVersion = vbus::frame(static_cast<uint8_t>(vbus::Type::List), {});
+  otherVersion[2] = vbus::kVersion + 1;
+  EXPECT_TRUE(exchange(otherVersion, reply));
+  EXPECT_EQ(status(reply), WFUSB_ERROR_NOT_SUPPORTED);
+
+  reply.clear();
+  std::vector<uint8_t> overLong = vbus::frame(static_cast<uint8_t>(vbus::Type::HidWrite), {});
+  overLong[4] = overLong[5] = overLong[6] = overLong[7] = 0xFF;
+  EXPECT_TRUE(exchange(overLong, reply));
+  EXPECT_EQ(status(reply), WFUSB_ERROR_NOT_SUPPORTED);
+
+  reply.clear();
+  EXPECT_TRUE(exchange(vbus::frame(0x7F, {}), reply));  // no such request
+  EXPECT_EQ(status(reply), WFUSB_ERROR_NOT_SUPPORTED);
+
+  // A short payload is a refused request; the session goes on.
+  reply.clear();
+  EXPECT_FALSE(exchange(vbus::frame(static_cast<uint8_t>(vbus::Type::Open), {1, 0}), reply));
+  EXPECT_EQ(status(reply), WFUSB_ERROR_INVALID_PARAM);
+  reply.clear();
+  EXPECT_FALSE(exchange(vbus::frame(static_cast<uint8_t>(vbus::Type::Bulk), {0x81}), reply));
+  EXPECT_EQ(status(reply), WFUSB_ERROR_INVALID_PARAM);
+
+  EXPECT_EQ(enumerate().size(), 2u);  // the bus serves on
 }
 
 TEST(VirtualBusSelection, WithoutTheVariableTheRealBackendsRun) {
