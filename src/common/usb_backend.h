@@ -85,9 +85,13 @@ struct wfusb_backend {
 
 // The real bus, through libusb and the process-wide context.
 extern const wfusb_backend wfusb_libusb_backend;
+// The simulated bus served by wfsim on the Unix-domain socket named by the
+// environment variable WRENFIELD_VIRTUAL_BUS (see vbus_protocol.h).
+extern const wfusb_backend wfusb_vbus_backend;
 
 // The backend every driver object and discovery use from now on: the one
-// installed with wfusb_backend_install, else the real bus.
+// installed with wfusb_backend_install, else the virtual bus when
+// WRENFIELD_VIRTUAL_BUS is set, else the real bus.
 const wfusb_backend* wfusb_backend_current();
 // Puts a backend in place of the automatic choice (null restores it); used
 // by in-process tests that fake the bus. Returns the previous override.

@@ -1,6 +1,6 @@
 // The link engine against the module simulator, over each transport: TCP, a
-// pseudo-terminal as serial line, and a pseudo-terminal standing in for the
-// USB kernel driver's device node.
+// pseudo-terminal as serial line, a pseudo-terminal standing in for the USB
+// kernel driver's device node, and the virtual USB bus.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -21,8 +21,9 @@ constexpr uint32_t kSerial = 0x40F5849A;
 constexpr uint8_t kAddress = 0x06;
 constexpr uint8_t kEcho = 0x7E;
 
-std::string config(const std::string& transport) {
-  return R"({"modules": [{"serial": "40F5849A", "model": "HubFour", "address": 6, "version": "2.11.2",
+std::string config(const std::string& transport, const wftest::TempDir& dir) {
+  return R"({"virtual_bus": {"socket": ")" + (dir / "vbus.sock") +
+         R"("}, "modules": [{"serial": "40F5849A", "model": "HubFour", "address": 6, "version": "2.11.2",
              "build": 1234, "echo_command": 126, "transports": [)" +
          transport + "]}]}";
 }
@@ -99,6 +100,15 @@ aLinkRef openUsbNode(wftest::Wfsim&, const wftest::TempDir& dir) {
   return link;
 }
 
+// The user-space path through the virtual bus: bulk transfers on the module's
+// vendor interface, which wfsim carries to the same module.
+aLinkRef openUsbBus(wftest::Wfsim&, const wftest::TempDir& dir) {
+  setenv("WRENFIELD_VIRTUAL_BUS", (dir / "vbus.sock").c_str(), 1);
+  const aLinkRef link = aLink_CreateUSB(kSerial);
+  unsetenv("WRENFIELD_VIRTUAL_BUS");
+  return link;
+}
+
 const Transport kTransports[] = {
     {"tcp", [](const wftest::TempDir&) { return std::string(R"({"type": "tcp", "address": "127.0.0.1"})"); },
      openTcp},
@@ -108,13 +118,14 @@ const Transport kTransports[] = {
        return R"({"type": "usb-node", "link": ")" + (dir / "wrenfield.40F5849A") + "\"}";
      },
      openUsbNode},
+    {"usbbus", [](const wftest::TempDir&) { return std::string(R"({"type": "usb"})"); }, openUsbBus},
 };
 
 class LinkToSimulator : public ::testing::TestWithParam<Transport> {};
 
 TEST_P(LinkToSimulator, RunsSurvivesFaultsAndStopsWithRouteOff) {
   wftest::TempDir dir;
-  wftest::Wfsim sim(config(GetParam().json(dir)), dir);
+  wftest::Wfsim sim(config(GetParam().json(dir), dir), dir);
   aLinkRef link = GetParam().open(sim, dir);
   ASSERT_NE(link, 0u);
   EXPECT_EQ(aLink_GetStatus(link), LINK_RUNNING);

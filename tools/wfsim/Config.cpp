@@ -70,6 +70,7 @@ TransportConfig _transport(const json& value, const std::string& field) {
     throw ConfigError(field + ": expected an object with a \"type\"");
   }
   TransportConfig transport;
+  transport.raw = value;
   const std::string type = value["type"].get<std::string>();
   if (type == "tcp") {
     transport.kind = TransportConfig::Kind::Tcp;
@@ -95,8 +96,10 @@ TransportConfig _transport(const json& value, const std::string& field) {
       if (!value["link"].is_string()) throw ConfigError(field + ".link: expected a path");
       transport.link = value["link"].get<std::string>();
     }
+  } else if (type == "usb") {
+    transport.kind = TransportConfig::Kind::Usb;  // the details are the virtual bus's (UsbTransport)
   } else {
-    throw ConfigError(field + ".type: expected \"tcp\", \"serial\" or \"usb-node\"");
+    throw ConfigError(field + ".type: expected \"tcp\", \"serial\", \"usb-node\" or \"usb\"");
   }
   return transport;
 }
@@ -173,6 +176,7 @@ SimConfig parseConfig(const json& document) {
     throw ConfigError("modules: expected a non-empty list");
   }
   SimConfig config;
+  config.raw = document;
   std::set<uint32_t> serials;
   for (size_t i = 0; i < document["modules"].size(); ++i) {
     const std::string field = "modules[" + std::to_string(i) + "]";

@@ -16,13 +16,14 @@ struct ConfigError : std::runtime_error {
 };
 
 struct TransportConfig {
-  enum class Kind { Tcp, Serial, UsbNode };
+  enum class Kind { Tcp, Serial, UsbNode, Usb };
   Kind kind = Kind::Tcp;
   std::string address = "127.0.0.1";  // tcp: listen address
   uint16_t port = 0;  // tcp: 0 = any free port
   bool discovery = true;  // tcp: answer the legacy multicast discovery
   std::string discoveryInterface;  // tcp: where to hear it; empty = chosen from the listen address
   std::string link;  // serial / usb-node: optional symlink made to the pty
+  nlohmann::json raw;  // the whole description, for transports that read more (usb)
 };
 
 struct HeartbeatConfig {
@@ -49,6 +50,8 @@ struct ModuleConfig {
 
 struct SimConfig {
   std::vector<ModuleConfig> modules;
+  nlohmann::json raw;  // the whole document, for the parts that read more (virtual_bus)
+  std::string virtualBusSocket;  // --virtual-bus: serve the virtual USB bus here
 };
 
 // Throws ConfigError with a message naming the offending field.

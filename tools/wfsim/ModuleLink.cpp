@@ -5,6 +5,7 @@
 
 #include "PtyTransport.h"
 #include "TcpTransport.h"
+#include "UsbTransport.h"
 
 namespace wfsim {
 
@@ -28,6 +29,8 @@ ModuleLink::ModuleLink(const ModuleConfig& config, PacketLog& log) : log_(log) {
         responders_.push_back(std::make_unique<DiscoveryResponder>(transport, tcp->port(), config, log));
       }
       transports_.push_back(std::move(tcp));
+    } else if (transport.kind == TransportConfig::Kind::Usb) {
+      transports_.push_back(std::make_unique<UsbTransport>(transport, config, *this));
     } else {
       transports_.push_back(std::make_unique<PtyTransport>(transport, module().serialText(), *this));
     }

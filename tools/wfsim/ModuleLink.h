@@ -47,6 +47,7 @@ class ModuleLink : public LinkSide {
   // The link's own module first, then its sub-modules.
   const std::vector<std::unique_ptr<SimModule>>& modules() const { return modules_; }
   std::vector<std::string> readyLines() const;
+  const std::vector<std::unique_ptr<Transport>>& transports() const { return transports_; }
 
   // Registers the transports' descriptors and the next heartbeat time.
   void watch(Poller& poller);

@@ -37,6 +37,7 @@ void _print(const std::vector<std::string>& lines) {
 
 Simulator::Simulator(const SimConfig& config, PacketLog& log) : control_(links_) {
   for (const ModuleConfig& module : config.modules) links_.push_back(std::make_unique<ModuleLink>(module, log));
+  bus_ = VirtualBus::create(config, links_, log);
 }
 
 int Simulator::run() {
@@ -45,6 +46,7 @@ int Simulator::run() {
   for (const std::unique_ptr<ModuleLink>& link : links_) {
     for (const std::string& line : link->readyLines()) lines.push_back(line);
   }
+  if (bus_) lines.push_back(bus_->readyLine());
   lines.push_back("ready");
   _print(lines);
 
@@ -52,12 +54,14 @@ int Simulator::run() {
     Poller poller;
     if (controlOpen_) poller.add(STDIN_FILENO, POLLIN, [this](short) { readControl(); });
     for (const std::unique_ptr<ModuleLink>& link : links_) link->watch(poller);
+    if (bus_) bus_->watch(poller);
     if (!poller.run(nowMs(), kLongestWaitMs)) {
       perror("wfsim: poll");
       return 1;
     }
     uint64_t now = nowMs();
     for (const std::unique_ptr<ModuleLink>& link : links_) link->tick(now);
+    if (bus_) bus_->tick(now);
   }
   return 0;
 }
@@ -76,7 +80,7 @@ void Simulator::readControl() {
     std::string line = controlBuffer_.substr(0, end);
     controlBuffer_.erase(0, end + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    _print(control_.execute(line));
+    _print(bus_ && VirtualBus::isCommand(line) ? bus_->execute(line) : control_.execute(line));
   }
   if (controlBuffer_.size() > kLongestCommand) {
     controlBuffer_.clear();

@@ -10,6 +10,7 @@
 #include "Control.h"
 #include "ModuleLink.h"
 #include "PacketLog.h"
+#include "VirtualBus.h"
 
 namespace wfsim {
 
@@ -25,6 +26,7 @@ class Simulator {
   void readControl();
 
   std::vector<std::unique_ptr<ModuleLink>> links_;
+  std::unique_ptr<VirtualBus> bus_;  // null when no virtual USB bus is served
   Control control_;
   bool controlOpen_ = true;
   std::string controlBuffer_;

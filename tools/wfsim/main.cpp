@@ -1,4 +1,4 @@
-// wfsim CONFIG.json [--log FILE]: simulates the modules the file describes.
+// wfsim CONFIG.json [--log FILE] [--virtual-bus SOCKET]: simulates the modules the file describes.
 // See README.md for the configuration, the output and the control commands.
 #include <cstdio>
 #include <cstring>
@@ -12,16 +12,19 @@
 
 namespace {
 
-void _usage(FILE* out) { fprintf(out, "usage: wfsim CONFIG.json [--log FILE]\n"); }
+void _usage(FILE* out) { fprintf(out, "usage: wfsim CONFIG.json [--log FILE] [--virtual-bus SOCKET]\n"); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string configPath;
   std::string logPath;
+  std::string busSocket;
   for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "--log") == 0 && i + 1 < argc) {
       logPath = argv[++i];
+    } else if (strcmp(argv[i], "--virtual-bus") == 0 && i + 1 < argc) {
+      busSocket = argv[++i];
     } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
       _usage(stdout);
       return 0;
@@ -38,6 +41,7 @@ int main(int argc, char** argv) {
   }
   try {
     wfsim::SimConfig config = wfsim::loadConfig(configPath);
+    config.virtualBusSocket = busSocket;
     std::unique_ptr<wfsim::PacketLog> log =
         logPath.empty() ? std::make_unique<wfsim::PacketLog>() : std::make_unique<wfsim::PacketLog>(logPath);
     wfsim::Simulator simulator(config, *log);
