@@ -113,6 +113,23 @@ class DiscoverScenario(wfharness.Scenario):
         self.assertEqual(len(lines), 4, lines)
         self.assertRegex(lines[3], r"^    0BADCAFE  0C       0C      HubFour        0\.0\.0 \(0\) \[198\.51\.100\.\d\]$")
 
+    def test_usb_listing_in_simulation_mode_and_a_module_held_elsewhere(self):
+        socket_path = self.scratch + "/vbus.sock"
+        usb = {"type": "usb"}
+        sim = Sim(self, {"virtual_bus": {"socket": socket_path}, "modules": [
+            {"serial": "5A3C0001", "model": "HubEight", "address": 2, "version": "2.12.0", "build": 1240,
+             "transports": [usb]},
+            {"serial": "5A3C0002", "model": "PowerIO", "address": 4, "version": "2.9.10", "build": 1199,
+             "transports": [usb]}]})
+        sim.command("usb busy 5A3C0002 on")
+        run = self.updater("-D", "-i", self.scratch, env=self.env(WRENFIELD_VIRTUAL_BUS=socket_path))
+        self.assertEqual(run.status, 0, run.err)
+        lines = run.out.splitlines()[2:]
+        self.assertEqual(lines[:2], ["Discovered Devices: (USB)", HEADER])
+        self.assertEqual(sorted(lines[2:])[0], "    5A3C0001  02       00      HubEight       2.12.0 (1240)")
+        self.assertRegex(sorted(lines[2:])[1],
+                         r"^    5A3C0002  \[Error \(\d+\): Is someone else connected to this device\?\]$")
+
 
 if __name__ == "__main__":
     wfharness.main()
