@@ -14,7 +14,6 @@ struct aMulticastHandle {
   int fd = -1;
   bool sender = false;
   sockaddr_in group{};
-  uint32_t lastSender = 0;
 };
 
 namespace {
@@ -97,19 +96,14 @@ int aMulticast_Send(aMulticastRef multicast, const void* data, size_t length) {
 int aMulticast_Receive(aMulticastRef multicast, void* buffer, size_t size) {
   if (multicast == nullptr) return -2;
   if (multicast->sender) return -3;
-  sockaddr_in from{};
-  socklen_t fromLength = sizeof from;
-  const ssize_t got = recvfrom(multicast->fd, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+  const ssize_t got = recv(multicast->fd, buffer, size, 0);
   if (got < 0) {
     if (errno != EAGAIN && errno != EWOULDBLOCK)
       aDebug_Print(aDEBUG_MULTICAST, "recvfrom() failed with error code %d\n", errno);
     return -1;
   }
-  multicast->lastSender = from.sin_addr.s_addr;
   return static_cast<int>(got);
 }
-
-uint32_t aMulticast_LastSender(aMulticastRef multicast) { return multicast != nullptr ? multicast->lastSender : 0; }
 
 int aMulticast_Destroy(aMulticastRef* multicast) {
   if (multicast == nullptr || *multicast == nullptr) return -2;

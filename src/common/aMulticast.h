@@ -14,7 +14,5 @@ aMulticastRef aMulticast_Create(uint32_t interfaceAddress, uint32_t group, uint1
 int aMulticast_Send(aMulticastRef multicast, const void* data, size_t length);
 // Bytes received; -1 on failure or time-out (1 s), -2 for a null object, -3 for a sender.
 int aMulticast_Receive(aMulticastRef multicast, void* buffer, size_t size);
-// The sender of the last datagram received (network byte order), 0 when none.
-uint32_t aMulticast_LastSender(aMulticastRef multicast);
 // 0, or -2 for a null object.
 int aMulticast_Destroy(aMulticastRef* multicast);

@@ -20,9 +20,6 @@ class Updater {
 
   void Set_UEIBytes_Load(bool enable) { ueiBytesLoad = enable; }
 
-  const std::string& Server_Url() const { return serverUrl; }
-  const std::string& Updater_Directory() const { return updaterDirectory; }
-
   // Downloads a build (decimal text; empty for the server's latest) into the
   // device's store directory. The build number stored, or 0 on failure.
   // `flag` is passed to the server as its no-calibration switch.
